@@ -25,9 +25,7 @@ template <typename R> struct Outcome {
     std::optional<R> value;
     std::exception_ptr error;
 };
-template <> struct Outcome<void> {
-    std::exception_ptr error;
-};
+template <> struct Outcome<void> { std::exception_ptr error; };
 } // namespace detail
 
 // Runs work(token) on a background thread and resumes the caller on its own thread
@@ -42,8 +40,8 @@ auto runInBackground(F work, std::stop_token callerToken = {})
         throw CancellationError();
     auto source = std::make_shared<std::stop_source>();
     std::stop_callback forward(callerToken, [source] { source->request_stop(); });
-    QFuture<detail::Outcome<R>> future =
-        QtConcurrent::run(&blockingPool(), [work = std::move(work), token = source->get_token()]() mutable {
+    QFuture<detail::Outcome<R>> future = QtConcurrent::run(
+        &blockingPool(), [work = std::move(work), token = source->get_token()]() mutable {
             detail::Outcome<R> out;
             try {
                 if constexpr (std::is_void_v<R>)

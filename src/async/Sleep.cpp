@@ -16,7 +16,8 @@ QCoro::Task<void> sleepFor(std::chrono::milliseconds duration, std::stop_token t
     // The stop may be requested from any thread: hop to the timer's thread, and
     // never resume the sleeper from inside request_stop().
     std::stop_callback wake(token, [&timer] {
-        QMetaObject::invokeMethod(&timer, [&timer] { timer.start(0); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            &timer, [&timer] { timer.start(0); }, Qt::QueuedConnection);
     });
     timer.start(duration);
     co_await qCoro(&timer, &QTimer::timeout);

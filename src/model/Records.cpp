@@ -1,0 +1,106 @@
+#include "model/Records.h"
+
+namespace varno {
+
+namespace {
+const QString kId = QStringLiteral("id");
+const QString kName = QStringLiteral("name");
+} // namespace
+
+User User::decode(const JsonNode& node) {
+    return User{node.requiredString(kId), node.requiredString(kName),
+                node.requiredString(QStringLiteral("email"))};
+}
+
+QByteArray User::toJson() const {
+    return JsonObjectWriter().add("id", id).add("name", name).add("email", email).finish();
+}
+
+SavedSession SavedSession::decode(const JsonNode& node) {
+    return SavedSession{node.requiredString(QStringLiteral("token")),
+                        node.requiredRecord<User>(QStringLiteral("user")),
+                        node.requiredString(QStringLiteral("serverURL"))};
+}
+
+QByteArray SavedSession::toJson() const {
+    return JsonObjectWriter()
+        .add("token", token)
+        .addRaw("user", user.toJson())
+        .add("serverURL", serverURL)
+        .finish();
+}
+
+LoginResponse LoginResponse::decode(const JsonNode& node) {
+    return LoginResponse{node.requiredString(QStringLiteral("token")),
+                         node.requiredRecord<User>(QStringLiteral("user"))};
+}
+
+LeaderboardEntry LeaderboardEntry::decode(const JsonNode& node) {
+    LeaderboardEntry e;
+    e.id = node.requiredString(kId);
+    e.name = node.requiredString(kName);
+    e.isMe = node.requiredBool(QStringLiteral("isMe"));
+    e.codex = node.requiredInteger(QStringLiteral("codex"));
+    e.claude = node.requiredInteger(QStringLiteral("claude"));
+    e.total = node.requiredInteger(QStringLiteral("total"));
+    e.syncedAt = node.optionalString(QStringLiteral("syncedAt"));
+    e.avatarURL = node.optionalString(QStringLiteral("avatarURL"));
+    return e;
+}
+
+FriendRequest FriendRequest::decode(const JsonNode& node) {
+    return FriendRequest{node.requiredString(kId), node.requiredString(kName),
+                         node.requiredBool(QStringLiteral("incoming")),
+                         node.requiredBool(QStringLiteral("accepted"))};
+}
+
+Dashboard Dashboard::decode(const JsonNode& node) {
+    Dashboard d;
+    d.user = node.requiredRecord<User>(QStringLiteral("user"));
+    d.leaderboard = node.requiredList<LeaderboardEntry>(QStringLiteral("leaderboard"));
+    d.requests = node.requiredList<FriendRequest>(QStringLiteral("requests"));
+    d.referralCode = node.optionalString(QStringLiteral("referralCode"));
+    return d;
+}
+
+DailyUsage DailyUsage::decode(const JsonNode& node) {
+    return DailyUsage{node.requiredString(QStringLiteral("provider")),
+                      node.requiredString(QStringLiteral("date")),
+                      node.requiredInteger(QStringLiteral("totalTokens"))};
+}
+
+QByteArray DailyUsage::toJson() const {
+    return JsonObjectWriter()
+        .add("provider", provider)
+        .add("date", date)
+        .add("totalTokens", totalTokens)
+        .finish();
+}
+
+QByteArray UsageUpload::toJson() const {
+    QList<QByteArray> rows;
+    rows.reserve(daily.size());
+    for (const DailyUsage& row : daily)
+        rows.append(row.toJson());
+    return JsonObjectWriter()
+        .add("deviceId", deviceId)
+        .add("collectedAt", collectedAt)
+        .addRaw("daily", jsonArray(rows))
+        .finish();
+}
+
+ProviderUsage::Day ProviderUsage::Day::decode(const JsonNode& node) {
+    return Day{node.requiredString(QStringLiteral("date")),
+               node.requiredInteger(QStringLiteral("totalTokens"))};
+}
+
+ProviderUsage ProviderUsage::decode(const JsonNode& node) {
+    ProviderUsage p;
+    p.provider = node.requiredString(QStringLiteral("provider"));
+    p.daily = node.optionalList<Day>(QStringLiteral("daily"));
+    p.historyCoverageIsEstablished =
+        node.optionalBool(QStringLiteral("historyCoverageIsEstablished"));
+    return p;
+}
+
+} // namespace varno

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QSettings>
+#include <QString>
+#include <QVariantMap>
+
+#include <memory>
+
+namespace varno::settings {
+
+// The three keys the app keeps in the user's settings; nothing else is written there.
+inline const QString serverURLKey = QStringLiteral("serverURL");
+inline const QString deviceIdKey = QStringLiteral("deviceId");
+inline const QString hiddenFriendsByAccountKey = QStringLiteral("hiddenFriendsByAccount");
+
+// Where requests go when neither the user nor the build names a server.
+inline const QString developmentServerURL = QStringLiteral("http://localhost:3000");
+
+// The user's own settings store (an INI file under ~/.config on Linux, the
+// application's defaults domain on macOS).
+std::unique_ptr<QSettings> openStandardSettings();
+
+// The server address: the user's "serverURL" if it is text, else the build's
+// VarnoServerURL if it is text, else the development server. Used unchanged;
+// the server client checks it on every request.
+QString chooseServerURL(const QSettings& standard, const QVariantMap& bundleInfo);
+
+// This installation's id: the stored text, or a new upper-case UUID. Either way it
+// is written back, so it stays the same until the settings are deleted.
+QString loadOrCreateDeviceId(QSettings& defaults);
+
+// Hidden friends per account key, or an empty map when the stored value is
+// missing or not a map of text to lists of text.
+QMap<QString, QStringList> readHiddenFriends(const QSettings& defaults);
+void writeHiddenFriends(QSettings& defaults, const QMap<QString, QStringList>& map);
+
+} // namespace varno::settings
