@@ -1,0 +1,448 @@
+#include "ScriptedHttpServer.h"
+
+#include <httplib.h>
+
+#include <QAbstractEventDispatcher>
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QFile>
+#include <QSslConfiguration>
+#include <QThread>
+#include <QTimer>
+
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <condition_variable>
+#include <cstdlib>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <stdexcept>
+#include <thread>
+#include <vector>
+
+namespace varno::test {
+
+namespace {
+
+#ifdef MSG_NOSIGNAL
+constexpr int sendFlags = MSG_NOSIGNAL;
+#else
+constexpr int sendFlags = 0;
+#endif
+
+int localPort(int fd) {
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
+        address.sin_family != AF_INET)
+        return -1;
+    return ntohs(address.sin_port);
+}
+
+int peerPort(int fd) {
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    if (::getpeername(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
+        address.sin_family != AF_INET)
+        return -1;
+    return ntohs(address.sin_port);
+}
+
+std::vector<int> openDescriptors() {
+    std::vector<int> fds;
+    if (DIR* dir = ::opendir("/proc/self/fd")) {
+        while (dirent* entry = ::readdir(dir)) {
+            char* end = nullptr;
+            const long fd = std::strtol(entry->d_name, &end, 10);
+            if (end != entry->d_name && *end == '\0')
+                fds.push_back(static_cast<int>(fd));
+        }
+        ::closedir(dir);
+        return fds;
+    }
+    const long limit = std::min<long>(::sysconf(_SC_OPEN_MAX), 65536);
+    for (int fd = 0; fd < limit; ++fd)
+        fds.push_back(fd);
+    return fds;
+}
+
+// httplib hands handlers no socket, so the connection is found by its two ends: the
+// accepted socket's local port is the server's and its peer port is the client's.
+// Both ends of a live TCP connection identify it uniquely.
+std::vector<int> serverConnections(int serverPort, int clientPort) {
+    std::vector<int> found;
+    for (int fd : openDescriptors()) {
+        if (localPort(fd) != serverPort)
+            continue;
+        const int peer = peerPort(fd);
+        if (peer < 0) // the listening socket
+            continue;
+        if (clientPort < 0 || peer == clientPort)
+            found.push_back(fd);
+    }
+    return found;
+}
+
+HeaderList toHeaderList(const httplib::Headers& headers) {
+    HeaderList list;
+    for (const auto& [name, value] : headers)
+        list.append({QByteArray::fromStdString(name), QByteArray::fromStdString(value)});
+    return list;
+}
+
+QString certificateFolder() {
+    return QStringLiteral(VARNO_SOURCE_DIR "/tests/support/certs/");
+}
+
+} // namespace
+
+QByteArray RecordedRequest::header(const QByteArray& name) const {
+    for (const auto& [key, value] : headers)
+        if (key.compare(name, Qt::CaseInsensitive) == 0)
+            return value;
+    return {};
+}
+
+bool RecordedRequest::hasHeader(const QByteArray& name) const {
+    for (const auto& header : headers)
+        if (header.first.compare(name, Qt::CaseInsensitive) == 0)
+            return true;
+    return false;
+}
+
+QByteArray RecordedRequest::pathWithoutQuery() const {
+    const int query = path.indexOf('?');
+    return query < 0 ? path : path.left(query);
+}
+
+ScriptedResponse ScriptedResponse::reply(int status, QByteArray body, QByteArray contentType) {
+    ScriptedResponse response;
+    response.status = status;
+    response.body = std::move(body);
+    response.contentType = std::move(contentType);
+    return response;
+}
+
+ScriptedResponse ScriptedResponse::closeConnection() {
+    ScriptedResponse response;
+    response.action = Action::close;
+    return response;
+}
+
+ScriptedResponse ScriptedResponse::garbage(QByteArray bytes) {
+    ScriptedResponse response;
+    response.action = Action::garbage;
+    response.rawBytes = std::move(bytes);
+    return response;
+}
+
+ScriptedResponse& ScriptedResponse::withHeader(QByteArray name, QByteArray value) {
+    headers.append({std::move(name), std::move(value)});
+    return *this;
+}
+
+ScriptedResponse& ScriptedResponse::withDelay(std::chrono::milliseconds duration) {
+    delay = duration;
+    return *this;
+}
+
+ScriptedResponse& ScriptedResponse::heldUntilReleased() {
+    holdUntilReleased = true;
+    return *this;
+}
+
+struct ScriptedHttpServer::State {
+    Scheme scheme = Scheme::http;
+    std::unique_ptr<httplib::Server> server;
+    std::thread thread;
+    int port = 0;
+
+    mutable std::mutex mutex;
+    mutable std::condition_variable changed;
+    std::deque<ScriptedResponse> queue;
+    ScriptedResponse fallback = ScriptedResponse::reply(404, "{}");
+    Handler handler;
+    QList<RecordedRequest> requests;
+    quint64 releaseGeneration = 0;
+    int stalled = 0;
+    bool stopping = false;
+    bool stopped = false;
+
+    void handle(const httplib::Request& req, httplib::Response& res);
+    // False when the server stopped during the wait.
+    bool stall(const ScriptedResponse& script);
+    void closeConnection(int clientPort, const QByteArray& bytesFirst);
+};
+
+void ScriptedHttpServer::State::handle(const httplib::Request& req, httplib::Response& res) {
+    RecordedRequest record;
+    record.method = QByteArray::fromStdString(req.method);
+    record.path = QByteArray::fromStdString(req.target.empty() ? req.path : req.target);
+    record.headers = toHeaderList(req.headers);
+    record.body = QByteArray::fromStdString(req.body);
+
+    std::optional<ScriptedResponse> script;
+    Handler currentHandler;
+    {
+        std::lock_guard lock(mutex);
+        requests.append(record);
+        if (!queue.empty()) {
+            script = std::move(queue.front());
+            queue.pop_front();
+        } else if (handler) {
+            currentHandler = handler;
+        } else {
+            script = fallback;
+        }
+    }
+    changed.notify_all();
+
+    if (!script) {
+        try {
+            script = currentHandler(record);
+        } catch (const std::exception& error) {
+            script = ScriptedResponse::reply(500, QByteArray("handler threw: ") + error.what(),
+                                             "text/plain");
+        } catch (...) {
+            script = ScriptedResponse::reply(500, "handler threw", "text/plain");
+        }
+    }
+
+    if (!stall(*script)) {
+        closeConnection(req.remote_port, {});
+        res.status = 503;
+        return;
+    }
+
+    switch (script->action) {
+    case ScriptedResponse::Action::close:
+        closeConnection(req.remote_port, {});
+        res.status = 500; // never reaches the client: the socket is already shut down
+        return;
+    case ScriptedResponse::Action::garbage:
+        closeConnection(req.remote_port, script->rawBytes);
+        res.status = 500;
+        return;
+    case ScriptedResponse::Action::answer:
+        break;
+    }
+    res.status = script->status;
+    for (const auto& [name, value] : script->headers)
+        res.set_header(name.toStdString(), value.toStdString());
+    res.set_content(script->body.toStdString(), script->contentType.toStdString());
+}
+
+bool ScriptedHttpServer::State::stall(const ScriptedResponse& script) {
+    if (!script.holdUntilReleased && script.delay <= std::chrono::milliseconds::zero())
+        return true;
+    std::unique_lock lock(mutex);
+    if (stopping)
+        return false;
+    ++stalled;
+    changed.notify_all();
+    const quint64 generation = releaseGeneration;
+    const auto deadline = std::chrono::steady_clock::now() + script.delay;
+    if (script.holdUntilReleased) {
+        const auto done = [&] { return stopping || releaseGeneration != generation; };
+        if (script.delay > std::chrono::milliseconds::zero())
+            changed.wait_until(lock, deadline, done);
+        else
+            changed.wait(lock, done);
+    } else {
+        changed.wait_until(lock, deadline, [&] { return stopping; });
+    }
+    --stalled;
+    changed.notify_all();
+    return !stopping;
+}
+
+void ScriptedHttpServer::State::closeConnection(int clientPort, const QByteArray& bytesFirst) {
+    for (int fd : serverConnections(port, clientPort)) {
+        if (!bytesFirst.isEmpty())
+            ::send(fd, bytesFirst.constData(), static_cast<size_t>(bytesFirst.size()), sendFlags);
+        ::shutdown(fd, SHUT_RDWR);
+    }
+}
+
+ScriptedHttpServer::ScriptedHttpServer(Scheme scheme) : state_(std::make_shared<State>()) {
+    state_->scheme = scheme;
+    if (scheme == Scheme::https) {
+        const QByteArray cert = QFile::encodeName(certificatePath());
+        const QByteArray key = QFile::encodeName(privateKeyPath());
+        state_->server = std::make_unique<httplib::SSLServer>(cert.constData(), key.constData());
+    } else {
+        state_->server = std::make_unique<httplib::Server>();
+    }
+    httplib::Server& server = *state_->server;
+    if (!server.is_valid())
+        throw std::runtime_error(
+            "the scripted HTTP server could not be created (TLS certificate?)");
+
+    // Enough workers for several clients that each keep a few connections open
+    // while some requests stall.
+    server.new_task_queue = [] { return new httplib::ThreadPool(32); };
+    // Idle connections stay open as long as a test may reuse them; stop() closes them.
+    server.set_keep_alive_timeout(60);
+    server.set_keep_alive_max_count(100000);
+
+    std::weak_ptr<State> weak = state_;
+    auto handler = [weak](const httplib::Request& req, httplib::Response& res) {
+        if (auto state = weak.lock())
+            state->handle(req, res);
+    };
+    const std::string everything = ".*";
+    server.Get(everything, handler);
+    server.Post(everything, handler);
+    server.Put(everything, handler);
+    server.Patch(everything, handler);
+    server.Delete(everything, handler);
+    server.Options(everything, handler);
+
+    state_->port = server.bind_to_any_port("127.0.0.1");
+    if (state_->port <= 0)
+        throw std::runtime_error("the scripted HTTP server could not bind to 127.0.0.1");
+    state_->thread = std::thread([&server] { server.listen_after_bind(); });
+    // stop() only works once the server runs, so wait for that here.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!server.is_running()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            server.stop();
+            state_->thread.detach();
+            throw std::runtime_error("the scripted HTTP server did not start");
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+ScriptedHttpServer::~ScriptedHttpServer() {
+    stop();
+}
+
+quint16 ScriptedHttpServer::port() const {
+    return static_cast<quint16>(state_->port);
+}
+
+QUrl ScriptedHttpServer::url(const QString& pathAndQuery) const {
+    const QString scheme =
+        state_->scheme == Scheme::https ? QStringLiteral("https") : QStringLiteral("http");
+    return QUrl(
+        QStringLiteral("%1://127.0.0.1:%2%3").arg(scheme).arg(state_->port).arg(pathAndQuery));
+}
+
+void ScriptedHttpServer::enqueue(ScriptedResponse response) {
+    std::lock_guard lock(state_->mutex);
+    state_->queue.push_back(std::move(response));
+}
+
+void ScriptedHttpServer::setDefault(ScriptedResponse response) {
+    std::lock_guard lock(state_->mutex);
+    state_->fallback = std::move(response);
+}
+
+void ScriptedHttpServer::setHandler(Handler handler) {
+    std::lock_guard lock(state_->mutex);
+    state_->handler = std::move(handler);
+}
+
+int ScriptedHttpServer::queuedCount() const {
+    std::lock_guard lock(state_->mutex);
+    return static_cast<int>(state_->queue.size());
+}
+
+void ScriptedHttpServer::release() {
+    {
+        std::lock_guard lock(state_->mutex);
+        ++state_->releaseGeneration;
+    }
+    state_->changed.notify_all();
+}
+
+int ScriptedHttpServer::stalledCount() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->stalled;
+}
+
+QList<RecordedRequest> ScriptedHttpServer::requests() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->requests;
+}
+
+int ScriptedHttpServer::requestCount() const {
+    std::lock_guard lock(state_->mutex);
+    return static_cast<int>(state_->requests.size());
+}
+
+void ScriptedHttpServer::clearRequests() {
+    std::lock_guard lock(state_->mutex);
+    state_->requests.clear();
+}
+
+bool ScriptedHttpServer::waitForRequests(int count, std::chrono::milliseconds timeout) const {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    const bool hasEventLoop = QCoreApplication::instance() != nullptr &&
+                              QAbstractEventDispatcher::instance(QThread::currentThread());
+    const auto enough = [&] { return state_->requests.size() >= count; };
+    while (true) {
+        {
+            std::unique_lock lock(state_->mutex);
+            if (enough())
+                return true;
+            if (std::chrono::steady_clock::now() >= deadline)
+                return false;
+            if (!hasEventLoop) {
+                state_->changed.wait_until(lock, deadline, enough);
+                continue;
+            }
+        }
+        QEventLoop loop;
+        QTimer::singleShot(5, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+}
+
+void ScriptedHttpServer::stop() {
+    {
+        std::lock_guard lock(state_->mutex);
+        if (state_->stopped)
+            return;
+        state_->stopped = true;
+        state_->stopping = true;
+    }
+    state_->changed.notify_all();
+    state_->server->stop();
+    // Workers wait on idle keep-alive connections for a long time; ending those
+    // connections lets the pool wind down at once.
+    for (int fd : serverConnections(state_->port, -1))
+        ::shutdown(fd, SHUT_RDWR);
+    if (state_->thread.joinable())
+        state_->thread.join();
+}
+
+QString ScriptedHttpServer::certificatePath() {
+    return certificateFolder() + QStringLiteral("localhost.crt");
+}
+
+QString ScriptedHttpServer::privateKeyPath() {
+    return certificateFolder() + QStringLiteral("localhost.key");
+}
+
+QSslCertificate ScriptedHttpServer::certificate() {
+    const QList<QSslCertificate> certificates = QSslCertificate::fromPath(certificatePath());
+    return certificates.isEmpty() ? QSslCertificate() : certificates.first();
+}
+
+void ScriptedHttpServer::trustCertificateProcessWide() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+        configuration.addCaCertificate(certificate());
+        QSslConfiguration::setDefaultConfiguration(configuration);
+    });
+}
+
+} // namespace varno::test
