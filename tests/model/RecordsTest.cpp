@@ -1,0 +1,148 @@
+#include "model/Records.h"
+#include "model/Errors.h"
+#include "model/Json.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <gtest/gtest.h>
+
+using namespace varno;
+
+namespace {
+
+const QByteArray kUser = R"({"id":"u1","name":"Ada","email":"ada@example.com"})";
+
+QByteArray entry(const QByteArray& extra = {}) {
+    QByteArray e = R"({"id":"f1","name":"Bo","isMe":false,"codex":10,"claude":20,"total":30)";
+    return e + extra + "}";
+}
+
+QByteArray dashboard(const QByteArray& leaderboard, const QByteArray& tail = {}) {
+    return "{\"user\":" + kUser + ",\"leaderboard\":[" + leaderboard + "],\"requests\":[]" + tail +
+           "}";
+}
+
+std::string decodeFailure(const std::function<void()>& decode) {
+    try {
+        decode();
+    } catch (const DecodingError& e) {
+        return e.what();
+    }
+    return "decoded";
+}
+
+} // namespace
+
+TEST(Records, DashboardOptionalMembersAndUnknownMembers) {
+    Dashboard d = decodeJson<Dashboard>(dashboard(entry(R"(,"mood":"great")"), R"(,"x":{"y":1})"));
+    EXPECT_FALSE(d.referralCode.has_value());
+    ASSERT_EQ(d.leaderboard.size(), 1);
+    EXPECT_FALSE(d.leaderboard[0].syncedAt.has_value());
+    EXPECT_FALSE(d.leaderboard[0].avatarURL.has_value());
+    EXPECT_EQ(d.leaderboard[0].total, 30);
+
+    d = decodeJson<Dashboard>(dashboard(entry(R"(,"syncedAt":null,"avatarURL":"https://a/b.png")"),
+                                        R"(,"referralCode":null)"));
+    EXPECT_FALSE(d.referralCode.has_value());
+    EXPECT_EQ(d.leaderboard[0].avatarURL, QStringLiteral("https://a/b.png"));
+
+    const FriendRequest r = decodeJson<FriendRequest>(
+        R"({"id":"r1","name":"Cy","incoming":true,"accepted":false,"note":"hi"})");
+    EXPECT_EQ(r, (FriendRequest{"r1", "Cy", true, false}));
+}
+
+TEST(Records, StrictFailuresNameWhatAndWhere) {
+    struct Case {
+        const char* name;
+        QByteArray json;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"missing requests", "{\"user\":" + kUser + ",\"leaderboard\":[]}",
+         R"(missing member "requests" at $)"},
+        {"fractional integer deep inside",
+         dashboard(entry().replace("\"codex\":10", "\"codex\":10.5")),
+         "expected a whole 64-bit integer at $.leaderboard[0].codex but found 10.5"},
+        {"integer as string", dashboard(entry().replace("\"codex\":10", "\"codex\":\"10\"")),
+         "expected a whole 64-bit integer at $.leaderboard[0].codex but found a string"},
+        {"null required", dashboard(entry().replace("\"name\":\"Bo\"", "\"name\":null")),
+         R"(member "name" at $.leaderboard[0] is null)"},
+        {"bool as number", dashboard(entry().replace("\"isMe\":false", "\"isMe\":0")),
+         "expected a boolean at $.leaderboard[0].isMe but found a number"},
+        {"optional of wrong type", dashboard(entry(), R"(,"referralCode":42)"),
+         "expected a string at $.referralCode but found a number"},
+        {"beyond 64 bits",
+         dashboard(entry().replace("\"total\":30", "\"total\":9223372036854775808")),
+         "expected a whole 64-bit integer at $.leaderboard[0].total but found "
+         "9.2233720368547758e+18"},
+        {"not JSON", "{\"user\":", "the data is not valid JSON"},
+        {"empty", "", "the data is empty, not JSON"},
+        {"two values", "{} {}", "the data is not valid JSON"},
+    };
+    for (const Case& c : cases) {
+        const std::string message = decodeFailure([&] { decodeJson<Dashboard>(c.json); });
+        EXPECT_NE(message.find(c.expected), std::string::npos)
+            << c.name << ": got \"" << message << "\"";
+    }
+}
+
+TEST(Records, IntegersKeepAll64Bits) {
+    const QByteArray json =
+        R"({"provider":"codex","date":"2026-01-01","totalTokens":9223372036854775807})";
+    EXPECT_EQ(decodeJson<DailyUsage>(json).totalTokens, std::numeric_limits<qint64>::max());
+    EXPECT_EQ(
+        decodeJson<DailyUsage>(R"({"provider":"c","date":"d","totalTokens":-12})").totalTokens,
+        -12);
+    EXPECT_EQ(
+        decodeJson<DailyUsage>(R"({"provider":"c","date":"d","totalTokens":1e3})").totalTokens,
+        1000);
+}
+
+TEST(Records, OptionalDocumentAcceptsLiteralNull) {
+    EXPECT_FALSE(decodeOptionalJson<Dashboard>(" null ").has_value());
+    EXPECT_TRUE(decodeOptionalJson<Dashboard>(dashboard("")).has_value());
+    EXPECT_THROW(decodeJson<Dashboard>("null"), DecodingError);
+}
+
+TEST(Records, SessionRoundTripsWithExactMembersInOrder) {
+    const SavedSession session{"tok\"en", User{"u1", "Ada \u00e9", "a@b"}, "https://x.example/"};
+    const QByteArray json = session.toJson();
+    EXPECT_EQ(json, QByteArray(R"({"token":"tok\"en","user":{"id":"u1","name":"Ada )") +
+                        QStringLiteral("\u00e9").toUtf8() +
+                        R"(","email":"a@b"},"serverURL":"https://x.example/"})");
+    EXPECT_EQ(decodeJson<SavedSession>(json), session);
+}
+
+TEST(Records, UsageUploadHasExactMembers) {
+    const UsageUpload upload{
+        "DEV",
+        "2026-12-05T05:06:03Z",
+        {DailyUsage{"codex", "2026-12-05", 7}, DailyUsage{"claude", "2026-12-05", 0}}};
+    EXPECT_EQ(upload.toJson(),
+              QByteArray(R"({"deviceId":"DEV","collectedAt":"2026-12-05T05:06:03Z","daily":[)"
+                         R"({"provider":"codex","date":"2026-12-05","totalTokens":7},)"
+                         R"({"provider":"claude","date":"2026-12-05","totalTokens":0}]})"));
+    // Control characters must come out escaped, or the server sees broken JSON.
+    const QByteArray tricky = UsageUpload{QStringLiteral("a\n\x01\\"), "t", {}}.toJson();
+    EXPECT_FALSE(QJsonDocument::fromJson(tricky).isNull());
+    EXPECT_EQ(QJsonDocument::fromJson(tricky).object().value("deviceId").toString(),
+              QStringLiteral("a\n\x01\\"));
+}
+
+TEST(Records, CodexBarDocumentIsJudgedElementByElement) {
+    const QList<ProviderUsage> list = decodeJsonList<ProviderUsage>(
+        R"([{"provider":"codex"},{"provider":"claude","daily":[{"date":"2026-03-01","totalTokens":5,"cost":1.5}],)"
+        R"("historyCoverageIsEstablished":false}])");
+    ASSERT_EQ(list.size(), 2);
+    EXPECT_FALSE(list[0].daily.has_value());
+    EXPECT_FALSE(list[0].historyCoverageIsEstablished.has_value());
+    EXPECT_EQ(list[1].daily->at(0), (ProviderUsage::Day{"2026-03-01", 5}));
+    EXPECT_EQ(list[1].historyCoverageIsEstablished, false);
+
+    EXPECT_EQ(decodeFailure([] {
+                  decodeJsonList<ProviderUsage>(
+                      R"([{"provider":"codex","daily":[{"date":"2026-03-01"}]}])");
+              }),
+              R"(missing member "totalTokens" at $[0].daily[0])");
+    EXPECT_THROW(decodeJsonList<ProviderUsage>(R"({"provider":"codex"})"), DecodingError);
+}

@@ -1,0 +1,64 @@
+#include "model/Settings.h"
+
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace varno;
+
+namespace {
+struct SettingsFile {
+    QTemporaryDir dir;
+    QString path() const { return dir.filePath("Varno.conf"); }
+    std::unique_ptr<QSettings> open() const {
+        return std::make_unique<QSettings>(path(), QSettings::IniFormat);
+    }
+};
+} // namespace
+
+TEST(Settings, ServerAddressPreference) {
+    SettingsFile file;
+    auto s = file.open();
+    EXPECT_EQ(settings::chooseServerURL(*s, {}), QStringLiteral("http://localhost:3000"));
+    EXPECT_EQ(settings::chooseServerURL(*s, {{"VarnoServerURL", 42}}),
+              QStringLiteral("http://localhost:3000"));
+    EXPECT_EQ(settings::chooseServerURL(*s, {{"VarnoServerURL", QVariantMap{{"a", "b"}}}}),
+              QStringLiteral("http://localhost:3000"));
+    EXPECT_EQ(settings::chooseServerURL(*s, {{"VarnoServerURL", " https://build.example "}}),
+              QStringLiteral(" https://build.example "));
+    s->setValue("serverURL", "https://user.example");
+    EXPECT_EQ(settings::chooseServerURL(*s, {{"VarnoServerURL", "https://build.example"}}),
+              QStringLiteral("https://user.example"));
+}
+
+TEST(Settings, DeviceIdIsMadeOnceAndSurvivesRestarts) {
+    SettingsFile file;
+    QString first;
+    {
+        auto s = file.open();
+        first = settings::loadOrCreateDeviceId(*s);
+    }
+    EXPECT_TRUE(QRegularExpression("^[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}$")
+                    .match(first)
+                    .hasMatch())
+        << first.toStdString();
+    EXPECT_EQ(settings::loadOrCreateDeviceId(*file.open()), first);
+
+    QFile::remove(file.path());
+    EXPECT_NE(settings::loadOrCreateDeviceId(*file.open()), first);
+}
+
+TEST(Settings, HiddenFriendsRoundTripAndRejectBadShapes) {
+    SettingsFile file;
+    const QMap<QString, QStringList> map{{"https://x\nu1", {"a", "b"}}, {"http://y\nu2", {}}};
+    settings::writeHiddenFriends(*file.open(), map);
+    EXPECT_EQ(settings::readHiddenFriends(*file.open()), map);
+
+    auto s = file.open();
+    s->setValue("hiddenFriendsByAccount", "not a map");
+    EXPECT_TRUE(settings::readHiddenFriends(*s).isEmpty());
+    s->setValue("hiddenFriendsByAccount", QVariantMap{{"k", QVariantList{"a", 3}}});
+    EXPECT_TRUE(settings::readHiddenFriends(*s).isEmpty());
+    s->setValue("hiddenFriendsByAccount", QVariantMap{{"k", QStringList{"a"}}, {"j", 5}});
+    EXPECT_TRUE(settings::readHiddenFriends(*s).isEmpty());
+}
