@@ -1,0 +1,9 @@
+#include "usage/InstallLocations.h"
+
+namespace varno::detail {
+
+QStringList platformInstallLocations() {
+    return {QStringLiteral(".local/bin/codexbar"), QStringLiteral("/usr/bin/codexbar")};
+}
+
+} // namespace varno::detail

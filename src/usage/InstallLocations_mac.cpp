@@ -1,0 +1,9 @@
+#include "usage/InstallLocations.h"
+
+namespace varno::detail {
+
+QStringList platformInstallLocations() {
+    return {};
+}
+
+} // namespace varno::detail
