@@ -1,0 +1,48 @@
+#pragma once
+
+#include "Backend.h"
+#include "Router.h"
+
+#include <httplib.h>
+
+#include <QString>
+
+#include <cstddef>
+#include <string>
+
+namespace varno::devserver {
+
+// cpp-httplib's threaded server in front of the router. Every request body is read
+// here with a size limit (also after decompression), so that no route sees more
+// than that, and every error the library produces itself gets a JSON body too.
+class HttpServer {
+public:
+    static constexpr std::size_t maxBodyBytes = 4 * 1024 * 1024;
+    static constexpr std::size_t maxDecodedBodyBytes = 16 * 1024 * 1024;
+
+    HttpServer(Backend& backend, bool logRequests);
+
+    // Binds to host:port (0 picks a free port); returns the port, or -1.
+    int bind(const std::string& host, int port);
+    // Serves until stop(); returns false if serving failed.
+    bool run();
+    // Safe from any thread.
+    void stop() { server_.stop(); }
+
+    // http://host:port as clients reach it.
+    QString origin() const { return origin_; }
+
+private:
+    void handle(const httplib::Request& req, httplib::Response& res, std::string body,
+                bool gzipped);
+    void readBodyAndHandle(const httplib::Request& req, httplib::Response& res,
+                           const httplib::ContentReader& reader);
+
+    Backend& backend_;
+    Router router_;
+    httplib::Server server_;
+    QString origin_;
+    bool logRequests_;
+};
+
+} // namespace varno::devserver
