@@ -1,0 +1,106 @@
+#pragma once
+
+#include <QCoroTask>
+#include <QObject>
+#include <QPointer>
+#include <QStringList>
+#include <QUrl>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stop_token>
+
+namespace varno {
+
+namespace detail {
+class CallbackWait;
+}
+
+// Receives the varno:// URLs that come back from the browser (forwarded by a
+// second process on Linux, or a file-open event on macOS) and hands the first one
+// to the sign-in that waits for it.
+class CallbackRouter : public QObject {
+    Q_OBJECT
+public:
+    // Shows a URL in the user's browser; false when nothing could be opened.
+    using Opener = std::function<bool(const QUrl&)>;
+
+    static constexpr std::chrono::milliseconds defaultTimeLimit = std::chrono::minutes(10);
+
+    explicit CallbackRouter(Opener opener = defaultOpener(),
+                            std::chrono::milliseconds timeLimit = defaultTimeLimit,
+                            QObject* parent = nullptr);
+    ~CallbackRouter() override;
+
+    // The system browser, or the program named by VARNO_BROWSER (a development and
+    // test aid: it is run with the URL as its only argument).
+    static Opener defaultOpener();
+
+    // Opens url and returns the first varno:// URL delivered afterwards. Throws
+    // AppError "Could not open GitHub sign-in." when the opener fails, AppError
+    // "GitHub sign-in did not complete." when the time limit passes, and
+    // SignInCancelled when the token is stopped or a newer sign-in takes over.
+    QCoro::Task<QUrl> openGitHub(QUrl url, std::stop_token token = {});
+
+    // Hands a URL to the waiting sign-in. Returns false, changing nothing, when
+    // no sign-in waits or the URL is not a varno:// URL.
+    bool deliver(const QUrl& url);
+
+    bool isWaiting() const;
+
+    // Catches QFileOpenEvent's URLs when installed on the application object.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+signals:
+    void waitingChanged(bool waiting);
+
+private:
+    Opener opener_;
+    std::chrono::milliseconds timeLimit_;
+    std::shared_ptr<detail::CallbackWait> current_;
+};
+
+// The outcome of registering this program as the handler of varno:// links.
+struct SchemeRegistration {
+    enum class Status {
+        Registered,     // our desktop entry is in place and now the default
+        AlreadyDefault, // it already was
+        OtherHandler,   // another application owns the scheme; left alone
+        ToolMissing,    // no xdg-mime: the entry is installed, the default not set
+        NotNeeded,      // this platform registers through the application bundle
+        Failed,
+    };
+    Status status = Status::Failed;
+    QString detail; // the other handler's name or what went wrong
+};
+
+// What registration needs from the outside world; the defaults are the real ones.
+struct SchemeRegistrationOptions {
+    // Our desktop entry (packaging/varno.desktop); its Exec line is rewritten to
+    // start `executable`.
+    QByteArray desktopEntry;
+    QString executable;
+    // Usually ~/.local/share/applications.
+    QString applicationsDirectory;
+    // Runs a program with arguments under a time limit; returns its standard
+    // output, or nullopt when it could not be started, failed or timed out.
+    std::function<std::optional<QByteArray>(const QString& program, const QStringList& args,
+                                            std::chrono::milliseconds limit)>
+        run;
+    std::chrono::milliseconds toolTimeLimit{5000};
+    // Rewrite an existing entry of ours (an explicit install) rather than keep it.
+    bool replaceExisting = false;
+
+    // This program, the user's applications folder and QProcess; desktopEntry is
+    // left for the caller.
+    static SchemeRegistrationOptions defaults();
+};
+
+// Installs our desktop entry for the user and makes it the varno:// handler when
+// no other application already is. Blocking (runs helper programs): call it off
+// the main thread.
+SchemeRegistration registerSchemeHandler(const SchemeRegistrationOptions& options);
+
+} // namespace varno

@@ -1,0 +1,18 @@
+#include "auth/CallbackRouter.h"
+
+#include <QCoreApplication>
+
+namespace varno {
+
+// Here the application bundle declares the scheme; nothing to install per user.
+SchemeRegistrationOptions SchemeRegistrationOptions::defaults() {
+    SchemeRegistrationOptions options;
+    options.executable = QCoreApplication::applicationFilePath();
+    return options;
+}
+
+SchemeRegistration registerSchemeHandler(const SchemeRegistrationOptions&) {
+    return {SchemeRegistration::Status::NotNeeded, QString()};
+}
+
+} // namespace varno
