@@ -1,0 +1,213 @@
+#include "app/SingleInstance.h"
+
+#include "model/Errors.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QLocalSocket>
+#include <QThread>
+#include <QTimer>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace varno {
+
+namespace {
+
+constexpr qsizetype maxRequestSize = 16 * 1024;
+constexpr int serverReadLimitMs = 3000;
+
+QString userSuffix() {
+    return QString::number(::getuid());
+}
+
+// A folder only this user may enter, or nothing when that can't be had.
+bool isPrivateFolder(const QString& path) {
+    struct stat info {};
+    if (::lstat(QFile::encodeName(path).constData(), &info) != 0)
+        return false;
+    return S_ISDIR(info.st_mode) && info.st_uid == ::getuid() && (info.st_mode & 077) == 0;
+}
+
+} // namespace
+
+QByteArray InstanceRequest::encode() const {
+    QByteArray verb;
+    switch (kind) {
+    case Kind::Show:
+        verb = "show";
+        break;
+    case Kind::Toggle:
+        verb = "toggle";
+        break;
+    case Kind::OpenURL:
+        verb = "open";
+        break;
+    case Kind::Development:
+        verb = "dev";
+        break;
+    }
+    if (!argument.isEmpty())
+        verb += ' ' + argument.toUtf8().toPercentEncoding();
+    return verb + '\n';
+}
+
+std::optional<InstanceRequest> InstanceRequest::decode(const QByteArray& line) {
+    const QByteArray trimmed = line.trimmed();
+    const qsizetype space = trimmed.indexOf(' ');
+    const QByteArray verb = space < 0 ? trimmed : trimmed.left(space);
+    const QString argument =
+        space < 0 ? QString()
+                  : QString::fromUtf8(QByteArray::fromPercentEncoding(trimmed.mid(space + 1)));
+    InstanceRequest request;
+    request.argument = argument;
+    if (verb == "show")
+        request.kind = Kind::Show;
+    else if (verb == "toggle")
+        request.kind = Kind::Toggle;
+    else if (verb == "open" && !argument.isEmpty())
+        request.kind = Kind::OpenURL;
+    else if (verb == "dev" && !argument.isEmpty())
+        request.kind = Kind::Development;
+    else
+        return std::nullopt;
+    return request;
+}
+
+QString SingleInstance::defaultDirectory() {
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (!runtime.isEmpty() && isPrivateFolder(runtime))
+        return runtime;
+    return QDir::tempPath() + QStringLiteral("/varno-") + userSuffix();
+}
+
+SingleInstance::SingleInstance(QString directory, QObject* parent)
+    : QObject(parent), directory_(std::move(directory)) {}
+
+SingleInstance::~SingleInstance() {
+    if (server_) {
+        server_->close();
+        QLocalServer::removeServer(socketPath());
+    }
+}
+
+QString SingleInstance::socketPath() const {
+    return directory_ + QStringLiteral("/varno-") + userSuffix() + QStringLiteral(".socket");
+}
+
+SingleInstance::Role SingleInstance::claim() {
+    if (!QFileInfo(directory_).isDir()) {
+        if (!QDir().mkpath(directory_))
+            throw AppError(QStringLiteral("Could not create %1.").arg(directory_));
+        ::chmod(QFile::encodeName(directory_).constData(), 0700);
+    }
+    // A shared folder such as /tmp could hold a planted socket; only use ours.
+    if (!isPrivateFolder(directory_))
+        throw AppError(QStringLiteral("%1 is not a private folder of this user.").arg(directory_));
+
+    lock_ = std::make_unique<QLockFile>(directory_ + QStringLiteral("/varno-") + userSuffix() +
+                                        QStringLiteral(".lock"));
+    // Never stale by age: only a lock whose process has gone is taken over.
+    lock_->setStaleLockTime(0);
+    if (!lock_->tryLock(0)) {
+        if (lock_->error() != QLockFile::LockFailedError)
+            throw AppError(QStringLiteral("Could not create the lock file in %1.").arg(directory_));
+        // Someone holds the lock. If it answers, it is the running instance. If it
+        // keeps silent (its process id was reused after a crash), take over.
+        QElapsedTimer waited;
+        waited.start();
+        while (waited.elapsed() < 2000) {
+            QLocalSocket probe;
+            probe.connectToServer(socketPath());
+            if (probe.waitForConnected(500)) {
+                probe.abort();
+                lock_.reset();
+                return Role::Secondary;
+            }
+            QThread::msleep(50);
+        }
+        lock_->removeStaleLockFile();
+        if (!lock_->tryLock(0)) {
+            lock_.reset();
+            return Role::Secondary;
+        }
+    }
+
+    // We hold the lock, so a socket file left behind belongs to a dead process.
+    QLocalServer::removeServer(socketPath());
+    server_ = std::make_unique<QLocalServer>();
+    server_->setSocketOptions(QLocalServer::UserAccessOption);
+    if (!server_->listen(socketPath())) {
+        const QString reason = server_->errorString();
+        server_.reset();
+        throw AppError(QStringLiteral("Could not listen on %1: %2").arg(socketPath(), reason));
+    }
+    connect(server_.get(), &QLocalServer::newConnection, this, [this] {
+        while (QLocalSocket* socket = server_->nextPendingConnection())
+            serve(socket);
+    });
+    return Role::Primary;
+}
+
+void SingleInstance::serve(QLocalSocket* socket) {
+    socket->setParent(this);
+    // A client that sends nothing useful is dropped; it never holds the app up.
+    auto* limit = new QTimer(socket);
+    limit->setSingleShot(true);
+    connect(limit, &QTimer::timeout, socket, [socket] { socket->abort(); });
+    connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+    connect(socket, &QLocalSocket::errorOccurred, socket, [socket] { socket->deleteLater(); });
+    connect(socket, &QLocalSocket::readyRead, socket, [this, socket] {
+        if (!socket->canReadLine()) {
+            if (socket->bytesAvailable() > maxRequestSize)
+                socket->abort();
+            return;
+        }
+        const QByteArray line = socket->readLine(maxRequestSize);
+        const auto request = InstanceRequest::decode(line);
+        Reply reply = Reply::Ignored;
+        if (request && handler_)
+            reply = handler_(*request);
+        socket->write(reply == Reply::Accepted ? "ok\n" : "ignored\n");
+        socket->disconnectFromServer();
+    });
+    limit->start(serverReadLimitMs);
+}
+
+std::optional<SingleInstance::Reply> SingleInstance::forward(const InstanceRequest& request,
+                                                             std::chrono::milliseconds timeout) {
+    QDeadlineTimer deadline(timeout);
+    QLocalSocket socket;
+    // The running instance may be between taking its lock and listening.
+    while (true) {
+        socket.connectToServer(socketPath());
+        if (socket.waitForConnected(
+                static_cast<int>(std::max<qint64>(deadline.remainingTime(), 1))))
+            break;
+        if (deadline.hasExpired())
+            return std::nullopt;
+        QThread::msleep(50);
+    }
+    socket.write(request.encode());
+    if (!socket.waitForBytesWritten(
+            static_cast<int>(std::max<qint64>(deadline.remainingTime(), 1))))
+        return std::nullopt;
+    QByteArray answer;
+    while (!answer.contains('\n')) {
+        if (!socket.waitForReadyRead(
+                static_cast<int>(std::max<qint64>(deadline.remainingTime(), 1))))
+            break;
+        answer += socket.readAll();
+    }
+    answer = answer.trimmed();
+    if (answer == "ok")
+        return Reply::Accepted;
+    if (answer == "ignored")
+        return Reply::Ignored;
+    return std::nullopt;
+}
+
+} // namespace varno

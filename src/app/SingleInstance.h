@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QLocalServer>
+#include <QLockFile>
+#include <QObject>
+#include <QString>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace varno {
+
+// What a second `varno` process asks of the running one.
+struct InstanceRequest {
+    enum class Kind { Show, Toggle, OpenURL, Development };
+    Kind kind = Kind::Show;
+    QString argument; // the URL for OpenURL, the command for Development
+
+    QByteArray encode() const;
+    static std::optional<InstanceRequest> decode(const QByteArray& line);
+};
+
+// One running Varno per user. The first process holds a lock file for its whole
+// life and listens on a user-only local socket; later processes find the lock
+// taken, hand their request to it over the socket and exit.
+class SingleInstance : public QObject {
+    Q_OBJECT
+public:
+    // Whether the running instance acted on a request.
+    enum class Reply { Accepted, Ignored };
+    using Handler = std::function<Reply(const InstanceRequest&)>;
+
+    enum class Role { Primary, Secondary };
+
+    // The folder for the socket and lock: $XDG_RUNTIME_DIR when it is usable,
+    // otherwise /tmp/varno-<uid>, created user-only.
+    static QString defaultDirectory();
+
+    explicit SingleInstance(QString directory = defaultDirectory(), QObject* parent = nullptr);
+    ~SingleInstance() override;
+
+    QString socketPath() const;
+
+    // Takes the lock and starts listening (Primary), or finds that another process
+    // runs (Secondary). Throws AppError when neither is possible, e.g. an
+    // unusable folder. A lock left by a process that died is taken over.
+    Role claim();
+
+    // While primary: called on the main thread for each request that arrives.
+    void setHandler(Handler handler) { handler_ = std::move(handler); }
+
+    // Client side. nullopt when no instance answered within the timeout.
+    std::optional<Reply> forward(const InstanceRequest& request,
+                                 std::chrono::milliseconds timeout = std::chrono::seconds(3));
+
+private:
+    void serve(class QLocalSocket* socket);
+
+    QString directory_;
+    std::unique_ptr<QLockFile> lock_;
+    std::unique_ptr<QLocalServer> server_;
+    Handler handler_;
+};
+
+} // namespace varno
