@@ -1,0 +1,9 @@
+#include "analytics/Analytics.h"
+
+namespace varno {
+
+QString Analytics::platform() {
+    return QStringLiteral("linux");
+}
+
+} // namespace varno

@@ -1,0 +1,11 @@
+#include "analytics/Analytics.h"
+
+#include <QSysInfo>
+
+namespace varno {
+
+QString Analytics::platform() {
+    return QSysInfo::productType();
+}
+
+} // namespace varno
