@@ -25,11 +25,12 @@ QByteArray findHeader(const TelemetryHeaders& headers, const QByteArray& name) {
     return {};
 }
 
-// Codes below 200 are connection and proxy failures, 300-399 broken protocol; the
-// others only mirror an HTTP status that the response already carries.
-bool isTransportFailure(QNetworkReply::NetworkError error) {
+// Without a status every error is the exchange's own. With one, codes below 200
+// (connection, timeout, proxy) still are; the others only mirror the HTTP status,
+// e.g. 400 arrives as ProtocolInvalidOperationError.
+bool isTransportFailure(QNetworkReply::NetworkError error, bool hasStatus) {
     const int code = static_cast<int>(error);
-    return code != 0 && (code < 200 || (code >= 300 && code < 400));
+    return code != 0 && (!hasStatus || code < 200);
 }
 
 } // namespace
@@ -69,8 +70,7 @@ TelemetryTransport telemetryNetworkTransport() {
                 for (const auto& header : reply->rawHeaderPairs())
                     response.headers.append(header);
                 response.body = reply->readAll();
-                if (isTransportFailure(reply->error()) ||
-                    (!status.isValid() && reply->error() != QNetworkReply::NoError))
+                if (isTransportFailure(reply->error(), status.isValid()))
                     response.transportError = reply->errorString();
                 reply->deleteLater();
                 completion(std::move(response));

@@ -147,6 +147,7 @@ void TelemetryQueueCore::post(std::function<void()> work) {
 }
 
 void TelemetryQueueCore::start() {
+    started_ = true;
     std::weak_ptr<TelemetryQueueCore> weak = weak_from_this();
     if (env_.reachability) {
         {
@@ -225,6 +226,10 @@ bool TelemetryQueueCore::add(const std::optional<QByteArray>& encoded, const QSt
 }
 
 void TelemetryQueueCore::flush() {
+    if (!started_) {
+        telemetryLog(env_.log, QStringLiteral("The queue is not started yet"));
+        return;
+    }
     if (const std::optional<QString> reason = pauseReason()) {
         telemetryLog(env_.log, QStringLiteral("The queue is ") + *reason);
         return;

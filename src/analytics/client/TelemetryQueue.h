@@ -14,6 +14,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -140,6 +141,7 @@ private:
     BatchLimits batchLimits_;
 
     std::unique_ptr<TelemetryFileBackedQueue> fileQueue_;
+    std::atomic<bool> started_{false};
 
     QMutex postLock_;
     std::unique_ptr<QThread> thread_;
@@ -224,8 +226,8 @@ public:
         });
     }
 
-    // Starts an upload of up to the batch cap unless paused or one is in flight;
-    // returns at once.
+    // Starts an upload of up to the batch cap unless not started, paused or one is
+    // in flight; returns at once.
     void flush() { core_->flush(); }
 
     // Ends the timer and the network subscriptions. An upload in flight still finishes.
