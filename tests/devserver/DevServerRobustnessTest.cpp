@@ -74,6 +74,7 @@ TEST(DevServerRobustness, MalformedRequestsGetJsonErrorsAndNeverBreakTheServer) 
         {"POST", "/api/auth/exchange", "null", 400},
         {"POST", "/dev/users", R"({"name":{"x":1}})", 400},
         {"POST", "/dev/friends", R"({"from":"me","to":"me"})", 400},
+        {"POST", "/dev/users", R"({"id":"a/b","name":"Slash"})", 400},
         {"POST", "/dev/friends", R"({"from":"me","to":"ghost"})", 404},
         {"POST", "/batch", R"({"api_key":"k","batch":[1],"sent_at":"t"})", 400},
         {"PUT", "/api/usage", "{}", 405},

@@ -92,6 +92,16 @@ void addApiRoutes(Router& router, Backend& b, const QString& ownOrigin) {
         true);
 }
 
+// Ids travel in paths such as /api/friends/{id}, so they keep to path-safe characters.
+QString optionalId(const QJsonObject& body, const QString& key) {
+    static const QRegularExpression idPattern(QStringLiteral("^[A-Za-z0-9._-]{1,64}$"));
+    const auto id = optionalText(body, key, 64);
+    if (id && !idPattern.match(*id).hasMatch())
+        throw badRequest(
+            QStringLiteral("%1 may only use letters, digits, \".\", \"_\" and \"-\".").arg(key));
+    return id.value_or(QString());
+}
+
 QJsonObject accountJson(const Account& account) {
     QJsonObject object = account.userJson();
     if (account.avatarURL)
@@ -128,7 +138,7 @@ void addDevRoutes(Router& router, Backend& b) {
     router.add("POST", "/dev/users", [&b](RequestContext& ctx) {
         const auto body = parseObjectBody(ctx.body);
         Account account;
-        account.id = optionalText(body, QStringLiteral("id"), 64).value_or(QString());
+        account.id = optionalId(body, QStringLiteral("id"));
         account.name = requiredText(body, QStringLiteral("name"));
         account.email = optionalText(body, QStringLiteral("email")).value_or(QString());
         account.avatarURL = optionalText(body, QStringLiteral("avatarURL"), 2000);
@@ -159,7 +169,7 @@ void addDevRoutes(Router& router, Backend& b) {
             b.friends.create(requiredText(body, QStringLiteral("from"), 64),
                              requiredText(body, QStringLiteral("to"), 64),
                              optionalBool(body, QStringLiteral("accepted")).value_or(false),
-                             optionalText(body, QStringLiteral("id"), 64).value_or(QString()));
+                             optionalId(body, QStringLiteral("id")));
         return Reply::json(QJsonObject{{"id", id}}, 201);
     });
 
