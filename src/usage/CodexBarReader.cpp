@@ -123,9 +123,12 @@ std::optional<QString> CodexBarReader::findTool(const ReaderOptions& options) {
 
 QCoro::Task<UsageSnapshot> CodexBarReader::read(std::stop_token token, ReaderOptions options) {
     throwIfCancelled(token);
-    UsageSnapshot snapshot = co_await runInBackground(
-        [options = std::move(options)](std::stop_token inner) { return collect(inner, options); },
-        token);
+    // Named rather than written inside the co_await: GCC 12 destroys a closure
+    // temporary of an awaited expression twice.
+    auto work = [options = std::move(options)](std::stop_token inner) {
+        return collect(inner, options);
+    };
+    UsageSnapshot snapshot = co_await runInBackground(std::move(work), token);
     // A reading that finished after its caller gave up is not handed out.
     throwIfCancelled(token);
     co_return snapshot;
