@@ -166,18 +166,7 @@ TEST_F(Reader, PicksTheFirstExecutableCandidate) {
     }
 }
 
-TEST_F(Reader, RunsTheChosenToolAndDecodesItsOutput) {
-    const QString tool = writeValidTool();
-    const UsageSnapshot snapshot = CodexBarReader::collect({}, options(tool));
-    ASSERT_EQ(snapshot.daily.size(), 60);
-    EXPECT_EQ(snapshot.daily[29].date, "2026-03-01");
-    EXPECT_EQ(snapshot.daily[29].totalTokens, 111);
-    EXPECT_EQ(snapshot.daily[59].totalTokens, 222);
-    EXPECT_EQ(snapshot.collectedAt, QDateTime(QDate(2026, 3, 1), QTime(12, 0), QTimeZone::utc()));
-    EXPECT_TRUE(temporaryFiles().isEmpty()) << temporaryFiles().join(' ').toStdString();
-}
-
-TEST_F(Reader, ToolGetsItsCommandLineAndAPrivateOutputFile) {
+TEST_F(Reader, RunsTheToolWithItsCommandLineAndAPrivateOutputFile) {
     const QString tool = writeTool(QStringLiteral("bin/tool"), R"(
 printf '%s|' "$@" > "$MARKS/args"
 out=$(readlink /proc/$$/fd/1)
@@ -185,9 +174,13 @@ echo "$out" > "$MARKS/out"
 stat -c '%a %s %F' "$out" > "$MARKS/stat"
 readlink /proc/$$/fd/2 > "$MARKS/err"
 echo noise >&2
-printf '%s' '[{"provider":"codex","daily":[]},{"provider":"claude","daily":[]}]'
-)");
-    CodexBarReader::collect({}, options(tool));
+)" + QByteArray("printf '%s' '") + validJson + "'\n");
+    const UsageSnapshot snapshot = CodexBarReader::collect({}, options(tool));
+    ASSERT_EQ(snapshot.daily.size(), 60);
+    EXPECT_EQ(snapshot.daily[29].date, "2026-03-01");
+    EXPECT_EQ(snapshot.daily[29].totalTokens, 111);
+    EXPECT_EQ(snapshot.daily[59].totalTokens, 222);
+    EXPECT_EQ(snapshot.collectedAt, QDateTime(QDate(2026, 3, 1), QTime(12, 0), QTimeZone::utc()));
     EXPECT_EQ(mark("args"), "cost|--provider|both|--format|json|--days|30|--provider-native-only|"
                             "--refresh|");
     const QString out = QString::fromLocal8Bit(mark("out"));
