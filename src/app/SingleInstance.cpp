@@ -4,7 +4,6 @@
 
 #include <QDeadlineTimer>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QLocalSocket>
 #include <QThread>
@@ -110,32 +109,20 @@ SingleInstance::Role SingleInstance::claim() {
 
     lock_ = std::make_unique<QLockFile>(directory_ + QStringLiteral("/varno-") + userSuffix() +
                                         QStringLiteral(".lock"));
-    // Never stale by age: only a lock whose process has gone is taken over.
+    // Never stale by age: only a lock whose process has gone (or now runs another
+    // program under the same id) is taken over.
     lock_->setStaleLockTime(0);
-    if (!lock_->tryLock(0)) {
-        if (lock_->error() != QLockFile::LockFailedError)
-            throw AppError(QStringLiteral("Could not create the lock file in %1.").arg(directory_));
-        // Someone holds the lock. If it answers, it is the running instance. If it
-        // keeps silent (its process id was reused after a crash), take over.
-        QElapsedTimer waited;
-        waited.start();
-        while (waited.elapsed() < 2000) {
-            QLocalSocket probe;
-            probe.connectToServer(socketPath());
-            if (probe.waitForConnected(500)) {
-                probe.abort();
-                lock_.reset();
-                return Role::Secondary;
-            }
-            QThread::msleep(50);
-        }
-        lock_->removeStaleLockFile();
-        if (!lock_->tryLock(0)) {
-            lock_.reset();
-            return Role::Secondary;
-        }
-    }
+    if (lock_->tryLock(0))
+        return Role::Primary;
+    const QLockFile::LockError error = lock_->error();
+    lock_.reset();
+    if (error != QLockFile::LockFailedError)
+        throw AppError(QStringLiteral("Could not create the lock file in %1.").arg(directory_));
+    return Role::Secondary;
+}
 
+void SingleInstance::listen() {
+    Q_ASSERT(lock_);
     // We hold the lock, so a socket file left behind belongs to a dead process.
     QLocalServer::removeServer(socketPath());
     server_ = std::make_unique<QLocalServer>();
@@ -149,7 +136,6 @@ SingleInstance::Role SingleInstance::claim() {
         while (QLocalSocket* socket = server_->nextPendingConnection())
             serve(socket);
     });
-    return Role::Primary;
 }
 
 void SingleInstance::serve(QLocalSocket* socket) {

@@ -43,10 +43,15 @@ public:
 
     QString socketPath() const;
 
-    // Takes the lock and starts listening (Primary), or finds that another process
-    // runs (Secondary). Throws AppError when neither is possible, e.g. an
-    // unusable folder. A lock left by a process that died is taken over.
+    // Takes the lock (Primary) or finds it held by a running process (Secondary).
+    // Needs no application object, so a second process can decide before it builds
+    // one. Throws AppError for an unusable folder. A lock left by a process that
+    // died is taken over.
     Role claim();
+
+    // While primary, with an application object: starts taking requests. Replaces
+    // a socket file left by a crash. Throws AppError when it cannot listen.
+    void listen();
 
     // While primary: called on the main thread for each request that arrives.
     void setHandler(Handler handler) { handler_ = std::move(handler); }

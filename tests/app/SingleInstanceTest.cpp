@@ -44,6 +44,7 @@ TEST(SingleInstance, SecondProcessHandsItsRequestToTheFirst) {
     RuntimeDir runtime;
     SingleInstance primary(runtime.path());
     ASSERT_EQ(primary.claim(), SingleInstance::Role::Primary);
+    primary.listen();
     QList<InstanceRequest> received;
     primary.setHandler([&](const InstanceRequest& request) {
         received.append(request);
@@ -83,6 +84,7 @@ TEST(SingleInstance, RefusesMalformedRequestsWithoutCallingTheHandler) {
     RuntimeDir runtime;
     SingleInstance primary(runtime.path());
     ASSERT_EQ(primary.claim(), SingleInstance::Role::Primary);
+    primary.listen();
     int calls = 0;
     primary.setHandler([&](const InstanceRequest&) {
         ++calls;
@@ -143,6 +145,7 @@ TEST(SingleInstance, RecoversFromALeftoverSocketAndLockOfACrashedInstance) {
 
     SingleInstance primary(runtime.path());
     ASSERT_EQ(primary.claim(), SingleInstance::Role::Primary);
+    primary.listen();
     bool shown = false;
     primary.setHandler([&](const InstanceRequest&) {
         shown = true;
@@ -165,6 +168,7 @@ TEST(SingleInstance, CreatesItsOwnPrivateFolderWhenMissing) {
     const QString folder = parent.filePath(QStringLiteral("varno-runtime"));
     SingleInstance instance(folder);
     EXPECT_EQ(instance.claim(), SingleInstance::Role::Primary);
+    instance.listen();
     struct stat info {};
     ASSERT_EQ(::stat(QFile::encodeName(folder).constData(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0700u);

@@ -1,0 +1,130 @@
+#pragma once
+
+#include "async/ContinuousClock.h"
+#include "async/Job.h"
+#include "model/Records.h"
+#include "ui/GlassPanel.h"
+
+#include <QCoroTask>
+#include <QObject>
+#include <QPointer>
+#include <QRect>
+#include <QSystemTrayIcon>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stop_token>
+
+class QMenu;
+class QMessageBox;
+
+namespace varno {
+
+class AppStore;
+class Analytics;
+
+// The optional software updater (only where one exists; none on Linux).
+struct Updater {
+    std::function<bool()> canCheckForUpdates;
+    std::function<void()> checkForUpdates;
+};
+
+// Everything the controller reaches outside itself; the defaults are the real ones.
+struct MenuBarParts {
+    AppStore* store = nullptr; // not owned; outlives the controller
+    // Builds the panel's content. The controller passes its own sign-in and
+    // cancel actions so that the panel's buttons go through it.
+    std::function<QWidget*(PanelVisibility*, std::function<void()> onSignIn,
+                           std::function<void()> onCancelSignIn)>
+        panelContent;
+    // The saved session, read without blocking the main thread; none when there is
+    // none or it cannot be read.
+    std::function<QCoro::Task<std::optional<SavedSession>>(std::stop_token)> readSession;
+    bool trayAvailable = QSystemTrayIcon::isSystemTrayAvailable();
+    // Writes plain text to the clipboard; true when reading it back gives the same text.
+    std::function<bool(const QString&)> writeClipboard = defaultClipboardWriter();
+    Sleeper sleeper = &ContinuousClock::sleep;
+    std::chrono::milliseconds syncInterval = std::chrono::seconds(60);
+    std::optional<Updater> updater;
+    std::function<void()> quitApplication = defaultQuit();
+
+    static std::function<bool(const QString&)> defaultClipboardWriter();
+    static std::function<void()> defaultQuit();
+};
+
+// Owns the status item, the panel and the app's two long-running jobs (session
+// restoration at launch and the automatic sync loop), and carries out the status
+// item's clicks and its context menu.
+class MenuBarController : public QObject {
+    Q_OBJECT
+public:
+    explicit MenuBarController(MenuBarParts parts, QObject* parent = nullptr);
+    ~MenuBarController() override;
+
+    // Launch: busy until restored, status item, panel, restoration, then the loop.
+    void applicationDidFinishLaunching();
+    // Quit: cancels both jobs and flushes analytics.
+    void applicationWillTerminate();
+
+    // A click on the status item: a right click (or a left one with Control held)
+    // opens the menu; a left click signs in, or opens or closes the panel.
+    void clicked(QSystemTrayIcon::ActivationReason reason,
+                 Qt::KeyboardModifiers modifiers = Qt::NoModifier);
+    // The panel for a request that comes with no click (`varno`, `varno --toggle`).
+    void showPanel();
+    void togglePanel();
+
+    // Menu actions.
+    void signIn();
+    void cancelSignIn();
+    void referFriend();
+    void logout();
+    void quit();
+
+    // Fills a menu with the items that apply right now; used at every opening.
+    void rebuildMenu(QMenu* menu);
+    // The status item's context menu (rebuilt each time it is about to show).
+    QMenu* contextMenu() const { return menu_.get(); }
+
+    // Where the panel hangs: the tray icon's area when the platform reports one,
+    // else the pointer position, else the top-right corner of the available area.
+    static QRect panelAnchor(std::optional<QRect> trayGeometry, std::optional<QPoint> pointer,
+                             const QRect& availableArea);
+
+    GlassPanel* panel() const { return panel_.get(); }
+    QSystemTrayIcon* statusItem() const { return statusItem_.get(); }
+    bool isSigningIn() const { return isSigningIn_; }
+    Job* sessionRestorationTask() const { return sessionRestorationTask_.get(); }
+    Job* automaticSyncTask() const { return automaticSyncTask_.get(); }
+
+signals:
+    // A modal alert has been put up (it deletes itself when dismissed).
+    void alertShown(QMessageBox* alert);
+    void automaticSyncStarted();
+
+private:
+    void showLeaderboard(const QRect& anchor);
+    void leftClick(std::optional<QPoint> pointer);
+    void popUpMenu(const QPoint& at);
+    void closePanel();
+    QRect currentAnchor(std::optional<QPoint> pointer) const;
+    void showAlert(const QString& message, const QString& detail);
+    QCoro::Task<void> restoreSession(std::stop_token token);
+    QCoro::Task<void> syncLoop(std::stop_token token);
+    QCoro::Task<void> runSignIn(std::stop_token token);
+    QCoro::Task<void> runReferFriend(std::stop_token token);
+
+    MenuBarParts parts_;
+    AppStore* store_;
+    std::unique_ptr<QSystemTrayIcon> statusItem_;
+    std::unique_ptr<QMenu> menu_;
+    std::unique_ptr<GlassPanel> panel_;
+    std::shared_ptr<Job> sessionRestorationTask_;
+    std::shared_ptr<Job> automaticSyncTask_;
+    std::shared_ptr<Job> signInTask_;
+    bool isSigningIn_ = false;
+};
+
+} // namespace varno

@@ -1,0 +1,227 @@
+#pragma once
+
+#include "analytics/Analytics.h"
+#include "app/MenuBarController.h"
+#include "async/CancellationError.h"
+#include "async/Sleep.h"
+#include "auth/CallbackRouter.h"
+#include "auth/MemorySecretStore.h"
+#include "auth/SessionKeychain.h"
+#include "model/Errors.h"
+#include "store/AppStore.h"
+
+#include "store/StoreHarness.h"
+#include "support/AwaitTask.h"
+#include "support/ScriptedHttpServer.h"
+
+#include <QCoroSignal>
+#include <QLabel>
+#include <QNetworkAccessManager>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QUrlQuery>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+
+namespace varno::test {
+
+class CountingTelemetry : public RecordingTelemetry {
+public:
+    void flush() override {
+        ++flushes;
+        calls.append(QStringLiteral("flush"));
+    }
+    int flushes = 0;
+};
+
+// Holds an awaiting coroutine until opened (or its token is stopped).
+class Gate : public QObject {
+    Q_OBJECT
+public:
+    void open() {
+        opened_ = true;
+        emit opened();
+    }
+    QCoro::Task<void> wait(std::stop_token token) {
+        QTimer poll;
+        poll.start(5);
+        while (!opened_ && !token.stop_requested())
+            co_await qCoro(&poll, &QTimer::timeout);
+        if (!opened_)
+            throw CancellationError();
+    }
+    bool isOpen() const { return opened_; }
+
+signals:
+    void opened();
+
+private:
+    bool opened_ = false;
+};
+
+// A controller wired to real parts: the store on Qt's network stack against a
+// scripted loopback server that answers like the Varno API, an INI settings file,
+// an in-memory secret store, the real callback router with a recording browser.
+class ControllerHarness {
+public:
+    ControllerHarness() : analytics(&telemetry) {
+        settings = std::make_unique<QSettings>(dir.filePath(QStringLiteral("settings.ini")),
+                                               QSettings::IniFormat);
+        settings->setValue(QStringLiteral("serverURL"), base());
+        server.setHandler([this](const RecordedRequest& request) { return answer(request); });
+    }
+    ~ControllerHarness() {
+        controller.reset();
+        store.reset();
+        server.stop();
+    }
+
+    QString base() const { return server.url(QString()).toString(); }
+
+    // Builds the store and the controller; launch() runs the launch sequence.
+    MenuBarController& make() {
+        AppStoreActions actions;
+        actions.readUsage = [this](std::stop_token) -> QCoro::Task<UsageSnapshot> {
+            ++readings;
+            co_return sampleSnapshot();
+        };
+        actions.sendRequest = networkTransport(&network);
+        actions.saveSessionAsync = [this](SavedSession s) {
+            return SessionKeychain::save(secrets, s);
+        };
+        actions.clearSessionAsync = [this] { return SessionKeychain::remove(secrets); };
+        actions.openGitHub = [this](QUrl url, std::stop_token token) {
+            return router.openGitHub(std::move(url), std::move(token));
+        };
+        store = std::make_unique<AppStore>(false, std::move(actions), &analytics, settings.get(),
+                                           settings.get(), QVariantMap{});
+
+        MenuBarParts parts;
+        parts.store = store.get();
+        parts.trayAvailable = trayAvailable;
+        parts.readSession = [this](std::stop_token token) { return readSession(token); };
+        parts.panelContent = [this](PanelVisibility*, std::function<void()> onSignIn,
+                                    std::function<void()> onCancel) -> QWidget* {
+            panelSignIn = std::move(onSignIn);
+            panelCancel = std::move(onCancel);
+            auto* label = new QLabel(QStringLiteral("panel"));
+            label->setFixedSize(320, 120);
+            return label;
+        };
+        parts.writeClipboard = [this](const QString& text) {
+            clipboardWrites.append(text);
+            return clipboardWorks;
+        };
+        parts.sleeper = [this](std::chrono::milliseconds interval, std::stop_token token) {
+            sleeps.append(interval);
+            return sleepFor(loopPause, std::move(token));
+        };
+        parts.updater = updater;
+        parts.quitApplication = [this] { ++quitRequests; };
+        controller = std::make_unique<MenuBarController>(std::move(parts));
+        return *controller;
+    }
+
+    MenuBarController& launch() {
+        make();
+        controller->applicationDidFinishLaunching();
+        return *controller;
+    }
+
+    // Launches with a saved session and waits for the first sync to finish.
+    MenuBarController& launchSignedIn() {
+        keychainSession = SavedSession{QStringLiteral("tok-1"), alice(), base()};
+        launch();
+        EXPECT_TRUE(waitUntil([&] { return dashboardLoads >= 1 && !store->busy(); }));
+        return *controller;
+    }
+
+    int requestsTo(const QByteArray& method, const QByteArray& path) const {
+        int n = 0;
+        for (const RecordedRequest& r : server.requests())
+            if (r.method == method && r.pathWithoutQuery() == path)
+                ++n;
+        return n;
+    }
+
+    // The state the app sent to the browser page, from the recorded start request.
+    QString startState() const {
+        for (const RecordedRequest& r : server.requests())
+            if (r.pathWithoutQuery() == "/api/auth/github")
+                return QUrlQuery(QUrl(QString::fromUtf8(r.path)).query())
+                    .queryItemValue(QStringLiteral("state"));
+        return {};
+    }
+    QUrl callback(const QString& state) const {
+        return QUrl(
+            QStringLiteral("varno://auth/callback?state=%1&code=%2").arg(state, QString(64, u'c')));
+    }
+
+    ScriptedHttpServer server;
+    CountingTelemetry telemetry;
+    Analytics analytics;
+    QTemporaryDir dir;
+    std::unique_ptr<QSettings> settings;
+    QNetworkAccessManager network;
+    std::shared_ptr<MemorySecretStore> secrets = std::make_shared<MemorySecretStore>();
+    QList<QUrl> opened;
+    CallbackRouter router{[this](const QUrl& url) {
+        opened.append(url);
+        return true;
+    }};
+
+    std::optional<SavedSession> keychainSession;
+    Gate* restorationGate = nullptr; // when set, the keychain read waits for it
+    bool trayAvailable = false;
+    std::optional<Updater> updater;
+    std::chrono::milliseconds loopPause{5};
+    QList<std::chrono::milliseconds> sleeps;
+    bool clipboardWorks = true;
+    QStringList clipboardWrites;
+    int quitRequests = 0;
+    int readings = 0;
+    std::atomic<int> dashboardLoads{0};
+    std::optional<QString> referralCode = QStringLiteral("ADA42");
+    std::atomic<int> usageStatus{200};
+
+    std::function<void()> panelSignIn;
+    std::function<void()> panelCancel;
+
+    std::unique_ptr<AppStore> store;
+    std::unique_ptr<MenuBarController> controller;
+
+private:
+    QCoro::Task<std::optional<SavedSession>> readSession(std::stop_token token) {
+        if (restorationGate)
+            co_await restorationGate->wait(token);
+        co_return keychainSession;
+    }
+
+    ScriptedResponse answer(const RecordedRequest& request) {
+        const QByteArray path = request.pathWithoutQuery();
+        if (path == "/api/auth/github")
+            return ScriptedResponse::reply(200, R"({"url":")" + base().toUtf8() +
+                                                    R"(/dev/signin?page=1"})");
+        if (path == "/api/auth/exchange")
+            return ScriptedResponse::reply(
+                200,
+                R"({"token":"tok-2","user":{"id":"u-alice","name":"Alice","email":"alice@x.io"}})");
+        if (path == "/api/usage")
+            return usageStatus == 200
+                       ? ScriptedResponse::reply(200, R"({"ok":true})")
+                       : ScriptedResponse::reply(usageStatus, R"({"error":"Nope."})");
+        if (path == "/api/dashboard") {
+            ++dashboardLoads;
+            return ScriptedResponse::reply(200,
+                                           dashboardJson({QStringLiteral("u-bob")}, referralCode));
+        }
+        if (path == "/api/auth/logout")
+            return ScriptedResponse::reply(200, R"({"ok":true})");
+        return ScriptedResponse::reply(404, R"({"error":"Not found."})");
+    }
+};
+
+} // namespace varno::test
