@@ -71,9 +71,13 @@ QCoro::Task<HttpResponse> sendOverNetwork(QPointer<QNetworkAccessManager> manage
     networkRequest.setTransferTimeout(int(request.idleTimeout.count()));
     for (const auto& [name, value] : request.headers)
         networkRequest.setRawHeader(name, value);
+    // A body-less POST would go out without a length, and servers then wait for
+    // the body until they give up: say it is empty.
+    const bool sendsBody = request.body || (request.method != "GET" && request.method != "HEAD");
     QPointer<QNetworkReply> reply =
-        request.body ? manager->sendCustomRequest(networkRequest, request.method, *request.body)
-                     : manager->sendCustomRequest(networkRequest, request.method);
+        sendsBody ? manager->sendCustomRequest(networkRequest, request.method,
+                                               request.body.value_or(QByteArray()))
+                  : manager->sendCustomRequest(networkRequest, request.method);
     // The manager owns its replies; delete ours unless it went first.
     const ScopeExit cleanup([reply] {
         if (reply)
