@@ -1,0 +1,9 @@
+#include "ui/Compositing.h"
+
+namespace varno {
+
+bool windowTranslucencyAvailable() {
+    return true;
+}
+
+} // namespace varno

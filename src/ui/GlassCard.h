@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QMargins>
+#include <QRect>
+
+class QPainter;
+
+namespace varno {
+
+// The rounded, frosted card that the panel and its sheet are drawn as.
+namespace GlassCard {
+
+// Room around the card that its soft shadow needs on each side.
+QMargins shadowMargins();
+
+// Paints the card into rect (in the painter's coordinates), with its shadow
+// around it when withShadow is set.
+void paint(QPainter& painter, const QRect& rect, bool withShadow);
+
+} // namespace GlassCard
+} // namespace varno

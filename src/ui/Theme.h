@@ -1,0 +1,74 @@
+#pragma once
+
+#include <QColor>
+#include <QFont>
+#include <QIcon>
+#include <QMargins>
+#include <QString>
+
+class QWidget;
+
+namespace varno {
+
+// Colours, fonts and sizes of the panel and its views, in one place. Sizes are in
+// device-independent pixels (the equivalent of points).
+namespace theme {
+
+// Layout numbers the views are built to.
+inline constexpr int signedInWidth = 320;
+inline constexpr int signedOutWidth = 280;
+inline constexpr int friendsWidth = 360;
+inline constexpr int cardPadding = 14;
+inline constexpr int friendsPadding = 16;
+inline constexpr int rowHeight = 32;
+inline constexpr int rowSpacing = 4;
+inline constexpr int visibleRowLimit = 10;
+inline constexpr int trailingMargin = 12;
+inline constexpr int rankWidth = 20;
+inline constexpr int avatarSize = 24;
+inline constexpr int friendsListMaxHeight = 240;
+inline constexpr int cornerRadius = 18;
+inline constexpr int scrollBarWidth = 6;
+
+// Height of a list of n leaderboard rows: up to ten show at once, longer lists scroll.
+constexpr int leaderboardListHeight(int rows) {
+    const int shown = rows < visibleRowLimit ? rows : visibleRowLimit;
+    return shown <= 0 ? 0 : (rowHeight + rowSpacing) * shown - rowSpacing;
+}
+
+// True when the system palette is dark; the card follows it.
+bool isDark();
+
+QColor cardFill();
+QColor cardBorder();
+QColor cardHighlight();
+QColor shadow();
+QColor text();
+QColor secondaryText();
+QColor divider();
+QColor accent();
+QColor hoverFill();
+
+QFont bodyFont();
+QFont headlineFont();
+QFont monospacedDigitsFont();
+QFont medalFont();
+
+// The style sheet shared by the panel's widgets (buttons, scroll bars, labels).
+QString styleSheet();
+
+// A widget that draws its text in the secondary colour.
+void useSecondaryColour(QWidget* widget);
+
+// The chain-link symbol of the invite button, drawn in the colour.
+QIcon linkIcon(const QColor& colour);
+
+// A one-pixel horizontal rule.
+QWidget* makeDivider(QWidget* parent);
+
+// Takes a widget out of its layout and deletes it once control returns to the event
+// loop: safe even when the widget holds the button whose click led here.
+void retire(QWidget* widget);
+
+} // namespace theme
+} // namespace varno

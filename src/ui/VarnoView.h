@@ -1,0 +1,118 @@
+#pragma once
+
+#include "model/Records.h"
+#include "ui/GlassSheet.h"
+
+#include <QMessageBox>
+#include <QPointer>
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class QLabel;
+class QMenu;
+class QPushButton;
+class QScrollArea;
+
+namespace varno {
+
+class AppStore;
+class AvatarLoader;
+class Job;
+class ProgressSpinner;
+
+// What the view asks of its owner. Every member may be left empty.
+struct VarnoViewActions {
+    // "Sign in with GitHub". Empty: the view runs the store's browser sign-in itself.
+    std::function<void()> signIn;
+    // "Cancel" while the browser sign-in waits. Empty: cancels the view's own sign-in.
+    std::function<void()> cancelSignIn;
+    // "Quit Varno". Empty: asks the application to quit.
+    std::function<void()> quit;
+};
+
+// The panel's content. Signed out: a small card with the sign-in button (or the
+// wait for it). Signed in: the 30-day leaderboard of the user and their friends. It
+// also carries the right-click menu, the alert for the store's error, the friends
+// sheet, and the refresh that runs while the panel is on screen.
+class VarnoView : public QWidget {
+    Q_OBJECT
+public:
+    // avatars may be null: the view then loads pictures over the network itself.
+    VarnoView(AppStore* store, VarnoViewActions actions = {}, AvatarLoader* avatars = nullptr,
+              QWidget* parent = nullptr);
+    ~VarnoView() override;
+
+    // True while the panel is on screen: a refresh (without upload) runs whenever it
+    // becomes true or the signed-in user changes, and stops when it turns false.
+    bool refreshEnabled() const { return refreshEnabled_; }
+    void setRefreshEnabled(bool enabled);
+
+    bool showsFriends() const { return showFriends_; }
+    void setShowFriends(bool show);
+
+    // The right-click menu, built from the store as it is now and popped up at the
+    // point (without blocking). It deletes itself when closed.
+    QMenu* popUpContextMenu(const QPoint& globalPosition);
+
+    // The alert showing the store's error while one is up, and the friends sheet once
+    // it has been opened.
+    QMessageBox* errorAlert() const { return alert_; }
+    GlassSheet* friendsSheet() const { return sheet_; }
+
+protected:
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+private:
+    struct RefreshState {
+        std::optional<QString> userID;
+        bool enabled = false;
+        bool operator==(const RefreshState&) const = default;
+    };
+
+    void buildSignedOutCard();
+    void buildSignedInCard();
+    void render();
+    void renderLeaderboard();
+    void updateRefreshTask();
+    void syncAlert(bool onScreen);
+    void closeAlert();
+    void syncSheet(bool onScreen);
+
+    void signIn();
+    void cancelSignIn();
+    void syncUsage();
+    void signOut();
+    void quit();
+
+    QPointer<AppStore> store_;
+    VarnoViewActions actions_;
+    AvatarLoader* avatars_;
+    bool refreshEnabled_ = false;
+    bool showFriends_ = false;
+
+    std::optional<RefreshState> refreshKey_;
+    std::shared_ptr<Job> refreshJob_;
+    std::shared_ptr<Job> signInJob_;
+
+    QWidget* signedOut_ = nullptr;
+    ProgressSpinner* restoring_ = nullptr;
+    QWidget* restoringRow_ = nullptr;
+    QPushButton* cancelButton_ = nullptr;
+    QPushButton* signInButton_ = nullptr;
+
+    QWidget* signedIn_ = nullptr;
+    QWidget* loading_ = nullptr;
+    QLabel* empty_ = nullptr;
+    QScrollArea* list_ = nullptr;
+    std::optional<QList<LeaderboardEntry>> shownRows_;
+
+    QPointer<QMessageBox> alert_;
+    QPointer<GlassSheet> sheet_;
+};
+
+} // namespace varno
