@@ -6,6 +6,7 @@
 #include "app/CommandLine.h"
 #include "app/DesktopEntry.h"
 #include "app/MenuBarController.h"
+#include "app/QuitSignals.h"
 #include "async/Background.h"
 #include "async/Job.h"
 #include "auth/CallbackRouter.h"
@@ -177,6 +178,7 @@ int VarnoApp::main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("varno"));
     QApplication::setApplicationDisplayName(QStringLiteral("Varno"));
     QGuiApplication::setDesktopFileName(QStringLiteral("varno"));
+    quitOnTerminationSignals();
     try {
         instance.listen();
     } catch (const AppError& error) {
@@ -290,6 +292,10 @@ SingleInstance::Reply VarnoApp::handle(const InstanceRequest& request) {
             controller_->showPanel();
             if (auto* view = qobject_cast<VarnoView*>(controller_->panel()->content()))
                 view->setShowFriends(true);
+            return Reply::Accepted;
+        }
+        if (request.argument == QLatin1String("signin")) {
+            controller_->signIn();
             return Reply::Accepted;
         }
         if (request.argument == QLatin1String("quit")) {

@@ -1,10 +1,9 @@
 #include "app/PrintUsageCommand.h"
+#include "app/VarnoApp.h"
 #include "model/Settings.h"
 
 #include <QCoreApplication>
 #include <QStringList>
-
-#include <cstdio>
 
 int main(int argc, char* argv[]) {
     QStringList arguments;
@@ -18,6 +17,6 @@ int main(int argc, char* argv[]) {
         return varno::PrintUsageCommand::run(*settings);
     }
 
-    std::fputs("usage: varno --print-usage\n", stderr);
-    return 2;
+    // Everything else: the tray app, or a request for the one already running.
+    return varno::VarnoApp::main(argc, argv);
 }

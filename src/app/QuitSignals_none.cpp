@@ -1,0 +1,7 @@
+#include "app/QuitSignals.h"
+
+namespace varno {
+
+void quitOnTerminationSignals() {}
+
+} // namespace varno
