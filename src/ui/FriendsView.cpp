@@ -118,7 +118,9 @@ void FriendsView::copyInviteLink() {
 }
 
 void FriendsView::rebuildList() {
-    theme::retire(listContent_);
+    // Taken out first: setWidget() would delete the old rows at once, and one of them
+    // may hold the button whose click led here.
+    theme::retire(scroll_->takeWidget());
     listContent_ = nullptr;
     requestRows_.clear();
 
@@ -147,7 +149,7 @@ void FriendsView::rebuildList() {
     }
     emptyLabel_->hide();
 
-    listContent_ = new QWidget();
+    listContent_ = new QWidget(scroll_);
     auto* rows = new QVBoxLayout(listContent_);
     rows->setContentsMargins(0, 0, 0, 0);
     rows->setSpacing(10);
@@ -157,11 +159,14 @@ void FriendsView::rebuildList() {
         rows->addWidget(makeRequestRow(request->id, request->name, request->incoming));
 
     // The list grows with its rows up to 240, then scrolls; the scroll bar gets room
-    // of its own so that it never covers the buttons.
+    // of its own so that it never covers the buttons. Measured in place, with the
+    // style sheet applied.
+    scroll_->setWidget(listContent_);
+    listContent_->ensurePolished();
+    rows->invalidate();
     const int natural = rows->sizeHint().height();
     const bool scrolls = natural > theme::friendsListMaxHeight;
     rows->setContentsMargins(0, 0, scrolls ? theme::scrollBarWidth + 6 : 0, 0);
-    scroll_->setWidget(listContent_);
     scroll_->setFixedHeight(std::min(natural, theme::friendsListMaxHeight));
     scroll_->show();
 }

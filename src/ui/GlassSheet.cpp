@@ -16,7 +16,9 @@
 namespace varno {
 
 GlassSheet::GlassSheet(QWidget* content, QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint | Qt::NoDropShadowWindowHint),
+    // On top like the panel it belongs to, or a window manager may stack it below.
+    : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint | Qt::NoDropShadowWindowHint |
+                          Qt::WindowStaysOnTopHint),
       content_(content) {
     setAttribute(Qt::WA_TranslucentBackground);
     setWindowModality(Qt::WindowModal);

@@ -198,6 +198,7 @@ void VarnoView::renderLeaderboard() {
     shownRows_ = entries;
 
     // Rows are rebuilt only when what they show changed, so pictures do not flicker.
+    theme::retire(list_->takeWidget());
     auto* content = new QWidget();
     auto* rows = new QVBoxLayout(content);
     rows->setSpacing(theme::rowSpacing);
@@ -286,6 +287,7 @@ void VarnoView::syncAlert(bool onScreen) {
     alert->setText(error->isEmpty() ? QStringLiteral("Please try again.") : *error);
     alert->addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
     alert->setWindowModality(Qt::WindowModal);
+    alert->setWindowFlag(Qt::WindowStaysOnTopHint); // over the panel, which stays on top
     // "OK", Escape or closing the window: the error has been seen.
     connect(alert, &QDialog::finished, this, [this] {
         alert_ = nullptr;

@@ -48,8 +48,7 @@ protected:
                              &VarnoView::setRefreshEnabled);
             return view;
         });
-        const QRect screen = QGuiApplication::primaryScreen()->geometry();
-        panel->showRelativeTo(QRect(screen.right() - 40, screen.top(), 24, 24));
+        panel->showRelativeTo(anchor());
         ASSERT_TRUE(waitUntil([&] { return view->isVisible(); }));
         if (dashboard) {
             ASSERT_TRUE(waitUntil([&] { return !harness.store->busy(); }));
@@ -70,6 +69,10 @@ protected:
         ASSERT_TRUE(waitUntil([&] { return sheet()->isVisible(); }));
     }
 
+    static QRect anchor() {
+        const QRect screen = QGuiApplication::primaryScreen()->geometry();
+        return QRect(screen.right() - 40, screen.top(), 24, 24);
+    }
     GlassSheet* sheet() const { return view->friendsSheet(); }
     QWidget* rowOf(const QString& name) const { return visibleWithAccessibleName(sheet(), name); }
     QAbstractButton* button(const QString& text, const QWidget* in = nullptr) const {
@@ -100,6 +103,12 @@ TEST_F(FriendsViewTest, TheSheetIsAWindowModalCardOnThePanel) {
     EXPECT_EQ(visibleTexts(sheet()).mid(0, 3),
               QStringList({"Friends", "Copy invite link", "Done"}));
     EXPECT_TRUE(button("Done")->property("default").toBool()) << "Return presses Done";
+
+    // It goes with the panel and comes back with it.
+    panel->orderOut();
+    EXPECT_FALSE(sheet()->isVisible());
+    panel->showRelativeTo(anchor());
+    ASSERT_TRUE(waitUntil([&] { return sheet()->isVisible(); }));
 
     QTest::mouseClick(button("Done"), Qt::LeftButton);
     EXPECT_FALSE(sheet()->isVisible());

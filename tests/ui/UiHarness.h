@@ -11,7 +11,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QCoroSignal>
+#include <QCoroTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -160,7 +160,7 @@ private:
             QTimer poll;
             poll.start(5);
             while (holdRequests && !token.stop_requested())
-                co_await qCoro(&poll, &QTimer::timeout);
+                co_await poll;
             if (token.stop_requested()) {
                 ++cancelledRequests;
                 throw CancellationError();
@@ -183,7 +183,7 @@ private:
         QTimer poll;
         poll.start(5);
         while (!token.stop_requested())
-            co_await qCoro(&poll, &QTimer::timeout);
+            co_await poll;
         browserWaiting = false;
         throw CancellationError();
     }

@@ -104,7 +104,7 @@ TEST_F(VarnoViewTest, SignedOutIdleShowsTheSignInCard) {
     actions.signIn = [&] { ++signIns; };
     open();
     EXPECT_EQ(visibleTexts(view), QStringList({"Leaderboard", "Sign in with GitHub"}));
-    EXPECT_EQ(view->sizeHint().width(), 280);
+    EXPECT_EQ(panel->contentSize().width(), 280);
     QTest::mouseClick(visibleWithText(view, "Sign in with GitHub"), Qt::LeftButton);
     EXPECT_EQ(signIns, 1);
     EXPECT_FALSE(harness.store->busy()) << "the controller's action replaces the store's";
@@ -159,7 +159,7 @@ TEST_F(VarnoViewTest, SignedInWithoutADashboardShowsLoading) {
     EXPECT_EQ(visibleTexts(view), QStringList({"Leaderboard", "Tokens"}));
     EXPECT_NE(visibleWithAccessibleName(view, "Loading"), nullptr);
     EXPECT_EQ(list(), nullptr);
-    EXPECT_EQ(view->sizeHint().width(), 320);
+    EXPECT_EQ(panel->contentSize().width(), 320) << "the panel follows the card it shows";
 }
 
 TEST_F(VarnoViewTest, AnEmptyLeaderboardSaysSo) {
