@@ -43,7 +43,7 @@ QCoro::Task<void> SessionKeychain::save(std::shared_ptr<SecretStore> store, Save
     case SecretResult::Status::failed:
         break;
     }
-    // The item may exist but can't be reached: writing now could create a second one.
+    // Whether an item exists is unknown: a failed update, and nothing is written.
     throw AppError(QStringLiteral("Could not update your Keychain session."));
 }
 

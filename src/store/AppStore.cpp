@@ -226,6 +226,7 @@ QCoro::Task<void> AppStore::refreshUsage(bool sync, std::stop_token token) {
         co_return;
 
     if (sync && snapshot_ && !error_) {
+        failure = nullptr;
         try {
             const UsageUpload upload{deviceId_, utcTimestamp(snapshot_->collectedAt),
                                      snapshot_->daily};
@@ -244,6 +245,7 @@ QCoro::Task<void> AppStore::refreshUsage(bool sync, std::stop_token token) {
         analytics_->capture(Analytics::Event::usageSyncCompleted);
     }
 
+    failure = nullptr;
     try {
         co_await loadDashboard(token);
     } catch (...) {
