@@ -7,6 +7,10 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QSet>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -398,4 +402,37 @@ TEST_F(QueueTest, KeepsTheNewestEventsWithinCapacity) {
     EXPECT_FALSE(refusing.add(makeEvent("x")));
     EXPECT_EQ(refusing.depth(), 0);
     EXPECT_TRUE(log.contains("Tried to queue unserialisable record"));
+}
+
+TEST_F(QueueTest, MovesOldQueuesIntoTheCurrentFolder) {
+    const TelemetryEvent fromFolder = makeEvent("old folder");
+    const TelemetryEvent fromFile = makeEvent("old file");
+    QDir(dir.path()).mkpath("telemetry.queueFolder");
+    {
+        QFile file(dir.filePath("telemetry.queueFolder/" + UuidV7::generateString()));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(fromFolder.encode());
+        QFile list(dir.filePath("telemetry.queue.plist"));
+        ASSERT_TRUE(list.open(QIODevice::WriteOnly));
+        list.write(QJsonDocument(QJsonArray{fromFile.toJSON()}).toJson());
+    }
+    auto queue = makeQueue();
+    EXPECT_EQ(queue->depth(), 2);
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("telemetry.queueFolder")));
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("telemetry.queue.plist")));
+    QSet<QUuid> found;
+    for (const auto& entry : queue->fileQueue().loadEntries(10))
+        found.insert(TelemetryEvent::decode(entry.data)->uuid);
+    EXPECT_EQ(found, (QSet<QUuid>{fromFolder.uuid, fromFile.uuid}));
+
+    // An old file in another shape is left alone and does not stop the setup.
+    queue.reset();
+    {
+        QFile list(dir.filePath("telemetry.queue.plist"));
+        ASSERT_TRUE(list.open(QIODevice::WriteOnly));
+        list.write("<plist>binary</plist>");
+    }
+    queue = makeQueue();
+    EXPECT_EQ(queue->depth(), 2);
+    EXPECT_TRUE(log.contains("[Telemetry] Failed to migrate queue: invalid data format"));
 }

@@ -155,20 +155,22 @@ TelemetryFileBackedQueue::AddResult TelemetryFileBackedQueue::add(const QByteArr
     const QString name = newName_();
     std::optional<int> limit = maxSize ? std::optional(std::max(1, *maxSize)) : maxSize_;
     AddResult result;
-    QMutexLocker lock(&itemsLock_);
-    QString error;
-    if (!fileOps_.write(pathFor(name), data, &error)) {
-        lock.unlock();
-        telemetryLog(log_, QStringLiteral("Could not write file ") + error);
-        return result;
+    {
+        QMutexLocker lock(&itemsLock_);
+        QString error;
+        if (!fileOps_.write(pathFor(name), data, &error)) {
+            lock.unlock();
+            telemetryLog(log_, QStringLiteral("Could not write file ") + error);
+            return result;
+        }
+        if (limit && items_.size() >= *limit)
+            result.evicted = items_.takeFirst();
+        items_.append(name);
+        result.stored = true;
     }
-    if (limit && items_.size() >= *limit) {
-        const QString oldest = items_.takeFirst();
-        QFile::remove(pathFor(oldest));
-        result.evicted = oldest;
-    }
-    items_.append(name);
-    result.stored = true;
+    // Out of the index already, so deleting it needs no lock.
+    if (result.evicted)
+        QFile::remove(pathFor(*result.evicted));
     return result;
 }
 
@@ -214,13 +216,16 @@ QList<TelemetryFileBackedQueue::Entry> TelemetryFileBackedQueue::loadEntries(int
 void TelemetryFileBackedQueue::remove(const QStringList& ids) {
     const QSet<QString> wanted(ids.cbegin(), ids.cend());
     QStringList removed;
-    QMutexLocker lock(&itemsLock_);
-    items_.removeIf([&](const QString& name) {
-        if (!wanted.contains(name))
-            return false;
-        removed.append(name);
-        return true;
-    });
+    {
+        QMutexLocker lock(&itemsLock_);
+        items_.removeIf([&](const QString& name) {
+            if (!wanted.contains(name))
+                return false;
+            removed.append(name);
+            return true;
+        });
+    }
+    // Deleted after the lock is released, so that adds never wait for a batch's files.
     for (const QString& name : std::as_const(removed))
         removeEntry(pathFor(name));
 }
