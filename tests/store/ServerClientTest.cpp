@@ -5,6 +5,7 @@
 
 #include "support/EventLoopProbe.h"
 
+#include <QElapsedTimer>
 #include <gtest/gtest.h>
 
 using namespace std::chrono_literals;
@@ -205,8 +206,14 @@ TEST(ServerClient, FailuresOfAnUploadThroughTheStore) {
         if (row.script)
             row.script(h.server);
         EventLoopProbe probe(5);
+        QElapsedTimer elapsed;
+        elapsed.start();
 
         awaitTask(store.refresh(true), 10s);
+
+        // Garbage, resets, HTML and stalls never hold the store or the main thread:
+        // at a 5 ms tick, a loop that kept turning shows most of the ticks.
+        EXPECT_GE(probe.ticks(), elapsed.elapsed() / 20);
 
         EXPECT_EQ(store.error().value_or(QString()), row.error);
         EXPECT_EQ(sentRequests(h.server), row.sent);
