@@ -127,7 +127,10 @@ void TelemetrySDK::log(const QString& message) const {
 bool TelemetrySDK::checkEnabled() {
     if (isEnabled())
         return true;
+    // A setup running on another thread finishes before this answer is given.
     std::lock_guard lock(setupLock_);
+    if (isEnabled())
+        return true;
     telemetryLog(log_, notSetUpMessage);
     return false;
 }
