@@ -127,7 +127,7 @@ TEST_F(PrintUsage, FailureGoesToStandardErrorWithStatusOne) {
     start(confused, fakeInMode("ok"), {QStringLiteral("--print-usages")});
     finish(confused);
     EXPECT_EQ(confused.exitCode(), 2);
-    EXPECT_TRUE(confused.readAllStandardError().startsWith("usage: varno"));
+    EXPECT_TRUE(confused.readAllStandardError().contains("usage: varno"));
 }
 
 TEST_F(PrintUsage, TerminatingItStopsTheTool) {
