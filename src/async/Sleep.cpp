@@ -2,7 +2,7 @@
 
 #include "async/CancellationError.h"
 
-#include <QCoroSignal>
+#include <QCoroTimer>
 #include <QTimer>
 
 namespace varno {
@@ -20,7 +20,9 @@ QCoro::Task<void> sleepFor(std::chrono::milliseconds duration, std::stop_token t
             &timer, [&timer] { timer.start(0); }, Qt::QueuedConnection);
     });
     timer.start(duration);
-    co_await qCoro(&timer, &QTimer::timeout);
+    // Awaiting the timer itself: QTimer::timeout is a private signal, which the
+    // generic signal awaiter handles in a way UBSan rejects.
+    co_await timer;
     if (token.stop_requested())
         throw CancellationError();
 }

@@ -5,6 +5,7 @@
 
 #include "support/EventLoopProbe.h"
 
+#include <QCoroTimer>
 #include <QElapsedTimer>
 #include <gtest/gtest.h>
 
@@ -314,7 +315,7 @@ struct StubbornTransport {
         QTimer poll;
         poll.start(5);
         while (!*released)
-            co_await qCoro(&poll, &QTimer::timeout);
+            co_await poll;
         co_return answer;
     }
 };

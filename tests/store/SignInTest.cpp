@@ -4,6 +4,7 @@
 #include "auth/SignInCancelled.h"
 #include "model/Settings.h"
 
+#include <QCoroTimer>
 #include <QCryptographicHash>
 #include <QUrlQuery>
 #include <gtest/gtest.h>
@@ -230,7 +231,7 @@ TEST(SignIn, SecondCallWhileWaitingDoesNothingAndCancelEndsTheWait) {
             QTimer poll;
             poll.start(5);
             while (!t.stop_requested())
-                co_await qCoro(&poll, &QTimer::timeout);
+                co_await poll;
             throw SignInCancelled();
         }(token);
     };

@@ -10,6 +10,7 @@
 #include "support/AwaitTask.h"
 #include "support/ScriptedHttpServer.h"
 
+#include <QCoroTimer>
 #include <QCoroSignal>
 #include <QNetworkAccessManager>
 #include <QSettings>
@@ -171,7 +172,7 @@ private:
             QTimer poll;
             poll.start(5);
             while (!token.stop_requested())
-                co_await qCoro(&poll, &QTimer::timeout);
+                co_await poll;
             throw CancellationError();
         }
         co_return nextSnapshot;
