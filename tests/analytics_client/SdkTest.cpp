@@ -1,0 +1,477 @@
+#include "Support.h"
+
+#include "analytics/client/TelemetryStorage.h"
+#include "support/DevServerProcess.h"
+
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QScreen>
+#include <QSet>
+#include <QSize>
+#include <QTimeZone>
+#include <QUrlQuery>
+
+#include <cmath>
+#include <thread>
+
+using namespace varno;
+using namespace varno::test;
+
+namespace {
+
+// Lets queued main-thread work (the remote-configuration requests) run.
+void settle() {
+    waitUntil([] { return false; }, 150ms);
+}
+
+QJsonObject propertiesOf(const QJsonObject& event) {
+    return event.value("properties").toObject();
+}
+
+} // namespace
+
+TEST(TelemetrySdk, DoesNothingBeforeSetupOrAfterASetupWithoutToken) {
+    SdkHarness h;
+    auto use = [&] {
+        h.sdk->capture("app_launched", {{"a", 1}});
+        h.sdk->identify("u1", QVariantMap{{"name", "Ada"}});
+        h.sdk->reset();
+        h.sdk->flush();
+    };
+    use();
+    TelemetryConfig blank = h.config();
+    blank.projectToken = QString();
+    h.sdk->setup(blank);
+    use();
+    settle();
+    EXPECT_FALSE(h.sdk->isEnabled());
+    EXPECT_EQ(h.sdk->getDistinctId(), QString());
+    EXPECT_FALSE(QFileInfo::exists(h.appFolder()));
+    EXPECT_EQ(h.server.requestCount(), 0);
+    EXPECT_TRUE(h.log.contains("[Telemetry] Telemetry SDK will be disabled because projectToken or "
+                               "apiKey is empty."));
+    EXPECT_TRUE(h.log.contains("[Telemetry] Telemetry method was called without `setup` being "
+                               "complete. Call will be ignored."));
+}
+
+TEST(TelemetrySdk, SetsUpOnceFetchesRemoteConfigOnceAndLogsOnlyWithDebug) {
+    for (const bool debug : {false, true}) {
+        SCOPED_TRACE(debug);
+        SdkHarness h;
+        TelemetryConfig config = h.config();
+        config.debug = debug;
+        h.sdk->setup(config);
+        config.storageFolder = h.dir.filePath("elsewhere");
+        h.sdk->setup(config); // changes nothing
+        EXPECT_EQ(h.sdk->storageFolder(), h.appFolder());
+        EXPECT_FALSE(QFileInfo::exists(config.storageFolder));
+
+        ASSERT_TRUE(h.server.waitForRequests(1));
+        settle();
+        ASSERT_EQ(h.server.requestCount(), 1);
+        EXPECT_EQ(h.server.requests()[0].method, "GET");
+        EXPECT_EQ(h.server.requests()[0].pathWithoutQuery(), "/array/phc_test/config");
+        EXPECT_EQ(h.log.contains("[Telemetry] Setup called despite already being setup!"), debug);
+        EXPECT_EQ(h.log.lines().isEmpty(), !debug);
+        for (const QString& line : h.log.lines())
+            EXPECT_TRUE(line.startsWith("[Telemetry] ")) << line.toStdString();
+    }
+}
+
+TEST(TelemetrySdk, IdentityLivesInStateFilesAcrossRestartsIdentifyAndReset) {
+    SdkHarness h;
+    h.sdk->setup(h.config());
+    // First start: a new anonymous id, stored; the distinct id is that id, not stored.
+    const QString anonymous = h.sdk->getAnonymousId();
+    EXPECT_TRUE(isUuidV7(anonymous)) << anonymous.toStdString();
+    EXPECT_EQ(h.sdk->getDistinctId(), anonymous);
+    EXPECT_EQ(h.state("anonymousId"), QJsonValue(anonymous));
+    EXPECT_TRUE(h.state("distinctId").isUndefined());
+
+    const QVariantMap ada{{"name", "Ada"}, {"email", "ada@example.com"}};
+    h.sdk->identify("u1", ada);
+    EXPECT_EQ(h.state("distinctId"), QJsonValue("u1"));
+    EXPECT_EQ(h.state("isIdentified"), QJsonValue(true));
+    EXPECT_EQ(h.state("enabledPersonProcessing"), QJsonValue(true));
+    EXPECT_TRUE(h.state("personPropertiesHash").isString());
+
+    // It survives a restart; the same identify queues nothing, new person properties
+    // queue one "$set" (once).
+    h.restart();
+    EXPECT_EQ(h.sdk->getDistinctId(), "u1");
+    EXPECT_EQ(h.sdk->getAnonymousId(), anonymous);
+    EXPECT_TRUE(h.sdk->isIdentified());
+    h.sdk->identify("u1", ada);
+    h.sdk->identify("u1", QVariantMap{{"name", "Ada L."}});
+    h.sdk->identify("u1", QVariantMap{{"name", "Ada L."}});
+    h.sdk->identify("u1", QVariantMap{});
+    EXPECT_EQ(h.queuedNames(), QStringList({"$identify", "$set"}));
+
+    // Reset: a new anonymous id, no identity files; queued events stay for upload, and
+    // the same person is identified afresh.
+    h.sdk->reset();
+    const QString next = h.sdk->getDistinctId();
+    EXPECT_NE(next, anonymous);
+    EXPECT_EQ(h.sdk->getAnonymousId(), next);
+    EXPECT_FALSE(h.sdk->isIdentified());
+    for (const char* gone :
+         {"distinctId", "isIdentified", "enabledPersonProcessing", "personPropertiesHash"})
+        EXPECT_TRUE(h.state(gone).isUndefined()) << gone;
+    EXPECT_EQ(h.state("anonymousId"), QJsonValue(next));
+    h.sdk->identify("u1", ada);
+    EXPECT_EQ(h.queuedNames(), QStringList({"$identify", "$set", "$identify"}));
+    EXPECT_EQ(propertiesOf(h.queued().last()).value("$anon_distinct_id"), next);
+
+    // With reuseAnonymousId the anonymous id outlives a reset.
+    TelemetryConfig reuse = h.config();
+    reuse.reuseAnonymousId = true;
+    h.restart(reuse);
+    h.sdk->reset();
+    EXPECT_EQ(h.sdk->getDistinctId(), next);
+}
+
+TEST(TelemetrySdk, FlagsRequestsFollowIdentifyAndResetAndTheirAnswersChangeNothing) {
+    for (const ScriptedResponse& answer :
+         {ScriptedResponse::reply(200, R"({"flags":{"beta":{"enabled":true}}})"),
+          ScriptedResponse::reply(500, "oops", "text/plain"),
+          ScriptedResponse::reply(200, "not json", "text/plain"),
+          ScriptedResponse::closeConnection()}) {
+        SCOPED_TRACE(answer.status);
+        SdkHarness h;
+        h.server.setHandler([&](const RecordedRequest& request) {
+            return request.pathWithoutQuery() == "/batch" ? ScriptedResponse::reply(200, "{}")
+                                                          : answer;
+        });
+        h.sdk->setup(h.config());
+        const QString anonymous = h.sdk->getAnonymousId();
+        h.sdk->identify("u1", QVariantMap{{"name", "Ada"}});
+        h.sdk->capture("after_identify", {});
+        h.sdk->reset();
+        h.sdk->capture("after_reset", {});
+        const QString next = h.sdk->getDistinctId();
+
+        // Qt repeats a request whose connection closed unanswered: find them by content.
+        auto flagsFor = [&](const QString& distinctId) -> std::optional<QJsonObject> {
+            for (const RecordedRequest& request : h.requestsTo("/flags")) {
+                const QJsonObject body = QJsonDocument::fromJson(request.body).object();
+                if (request.method == "POST" && body.value("distinct_id") == distinctId &&
+                    QUrlQuery(QUrl(request.path).query()).queryItemValue("v") == "2")
+                    return body;
+            }
+            return std::nullopt;
+        };
+        ASSERT_TRUE(waitUntil([&] { return flagsFor("u1") && flagsFor(next); }));
+        const QJsonObject identified = *flagsFor("u1");
+        EXPECT_EQ(identified.value("api_key"), "phc_test");
+        EXPECT_EQ(identified.value("$anon_distinct_id"), anonymous);
+        for (const char* key : {"$device_id", "groups", "person_properties", "group_properties",
+                                "evaluation_contexts", "timezone"})
+            EXPECT_TRUE(identified.contains(key)) << key;
+
+        // Whatever the answers, events are queued under the right ids and flush uploads.
+        const auto events = h.queued();
+        ASSERT_EQ(h.queuedNames(), QStringList({"$identify", "after_identify", "after_reset"}));
+        EXPECT_EQ(events[1].value("distinct_id"), "u1");
+        EXPECT_EQ(events[2].value("distinct_id"), next);
+        h.sdk->flush();
+        ASSERT_TRUE(waitUntil([&] { return h.queued().isEmpty(); }));
+    }
+}
+
+TEST(TelemetrySdk, OptOutStopsCaptureAndIdentifyAndTheStoredChoiceWins) {
+    SdkHarness h;
+    TelemetryConfig config = h.config();
+    config.optOut = true;
+    h.sdk->setup(config);
+    const QString anonymous = h.sdk->getAnonymousId();
+    const QStringList filesBefore = QDir(h.appFolder()).entryList(QDir::Files);
+    h.sdk->capture("app_launched", {});
+    h.sdk->identify("u1", QVariantMap{{"name", "Ada"}});
+    EXPECT_EQ(h.sdk->getDistinctId(), anonymous);
+    EXPECT_EQ(QDir(h.appFolder()).entryList(QDir::Files), filesBefore);
+    EXPECT_TRUE(h.queued().isEmpty());
+
+    h.sdk->optIn();
+    EXPECT_EQ(h.state("optOut"), QJsonValue(false));
+    h.restart(config); // the configuration still says optOut
+    EXPECT_FALSE(h.sdk->isOptOut());
+    h.sdk->capture("app_launched", {});
+    h.sdk->optOut();
+    h.restart();
+    EXPECT_TRUE(h.sdk->isOptOut());
+    h.sdk->capture("ignored", {});
+    EXPECT_EQ(h.queuedNames(), QStringList{"app_launched"});
+}
+
+TEST(TelemetrySdk, KeepsStateInMemoryWithoutAFolderAndReadsDamagedStateFilesAsAbsent) {
+    SdkHarness h;
+    QFile blocker(h.dir.filePath("blocker")); // a file where a parent folder should be
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    TelemetryConfig config = h.config();
+    config.storageFolder = h.dir.filePath("blocker/app");
+    h.sdk->setup(config);
+    const QString anonymous = h.sdk->getAnonymousId();
+    EXPECT_FALSE(anonymous.isEmpty());
+    EXPECT_EQ(h.sdk->getAnonymousId(), anonymous);
+    h.sdk->identify("u1", QVariantMap{{"name", "Ada"}});
+    EXPECT_EQ(h.sdk->getDistinctId(), "u1");
+    h.sdk->reset();
+    EXPECT_NE(h.sdk->getDistinctId(), anonymous);
+    EXPECT_TRUE(h.log.contains("state is kept in memory"));
+
+    TelemetryStorage storage(h.appFolder());
+    storage.setValue(TelemetryStorage::Key::anonymousId, QStringLiteral("a1"));
+    EXPECT_EQ(QDir(h.appFolder()).entryList(QDir::Files | QDir::Hidden),
+              QStringList{"telemetry.anonymousId"})
+        << "no temporary files stay";
+    QFile damaged(storage.path(TelemetryStorage::Key::distinctId));
+    ASSERT_TRUE(damaged.open(QIODevice::WriteOnly));
+    damaged.write("{\"value\": \"u1");
+    damaged.close();
+    TelemetryStorage reopened(h.appFolder());
+    EXPECT_EQ(reopened.string(TelemetryStorage::Key::anonymousId), QStringLiteral("a1"));
+    EXPECT_EQ(reopened.string(TelemetryStorage::Key::distinctId), std::nullopt);
+}
+
+TEST(TelemetrySdk, ConcurrentCapturesLoseNothingAndKeepStateFilesWhole) {
+    SdkHarness h;
+    h.sdk->setup(h.config());
+    std::vector<std::thread> workers;
+    for (int t = 0; t < 8; ++t)
+        workers.emplace_back([&, t] {
+            for (int i = 0; i < 40; ++i) {
+                h.sdk->capture("tick", {{"tick", t * 40 + i}});
+                if (t < 2) // two threads race to identify the same person
+                    h.sdk->identify("u1", QVariantMap{{"name", "Ada"}});
+            }
+        });
+    for (auto& worker : workers)
+        worker.join();
+
+    QSet<int> ticks;
+    QSet<QString> uuids;
+    const auto events = h.queued();
+    for (const QJsonObject& event : events) {
+        uuids.insert(event.value("uuid").toString());
+        if (event.value("event") == "tick")
+            ticks.insert(propertiesOf(event).value("tick").toInt());
+    }
+    EXPECT_EQ(ticks.size(), 8 * 40);
+    EXPECT_EQ(uuids.size(), events.size());
+    EXPECT_EQ(events.size(), 8 * 40 + 1) << "the person was identified once";
+    EXPECT_EQ(h.state("distinctId"), QJsonValue("u1"));
+    EXPECT_TRUE(h.state("anonymousId").isString());
+    EXPECT_TRUE(h.state("personPropertiesHash").isString());
+}
+
+TEST(TelemetrySdk, FlushesWhenTheApplicationStopsBeingActiveAndTouchesTheSessionOnReturn) {
+    SdkHarness h(/*followApplicationState=*/true);
+    h.sdk->setup(h.config());
+    h.sdk->capture("app_launched", {});
+    // The offscreen platform never changes state by itself, so the test speaks for it.
+    auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
+    ASSERT_NE(gui, nullptr);
+    emit gui->applicationStateChanged(Qt::ApplicationActive);
+    emit gui->applicationStateChanged(Qt::ApplicationInactive);
+    ASSERT_TRUE(waitUntil([&] { return h.queued().isEmpty(); }));
+    EXPECT_EQ(h.requestsTo("/batch").size(), 1);
+
+    const auto before = h.sdk->currentSessionId();
+    h.clock.advance(31min);
+    emit gui->applicationStateChanged(Qt::ApplicationActive);
+    settle();
+    EXPECT_TRUE(h.sdk->currentSessionId().has_value());
+    EXPECT_NE(h.sdk->currentSessionId(), before);
+}
+
+TEST(Capture, QueuedEventsCarryIdentityTimeSessionAndEveryPropertyLayer) {
+    SdkHarness h;
+    h.sdk->setup(h.config());
+    const QString anonymous = h.sdk->getAnonymousId();
+    h.sdk->capture("app_launched",
+                   {{"app_version", "1.4.0"}, {"platform", "linux"}, {"$os_name", "CallerWins"}});
+    h.sdk->identify("u1", QVariantMap{{"name", "Ada"}}, QVariantMap{{"first_seen", "2026"}});
+    h.sdk->capture("after", {{"$session_id", "mine"}});
+    h.sdk->capture("blank session", {{"$session_id", ""}});
+
+    const auto events = h.queued();
+    ASSERT_EQ(events.size(), 4);
+    const QString session = *h.sdk->currentSessionId();
+    EXPECT_EQ(events[0].value("distinct_id"), anonymous);
+    EXPECT_EQ(events[0].value("timestamp"), "2026-03-01T10:00:00.250Z");
+    EXPECT_TRUE(isUuidV7(events[0].value("uuid").toString()));
+    EXPECT_FALSE(events[0].contains("api_key"));
+    const QJsonObject p = propertiesOf(events[0]);
+    const QJsonObject expected{
+        {"$app_name", "Varno"},
+        {"$app_version", "1.4.0"},
+        {"$app_build", "140"},
+        {"$app_namespace", "app.varno"},
+        {"$device_type", "Desktop"},
+        {"$device_manufacturer", "Framework"},
+        {"$device_model", "Laptop 13"},
+        {"$device_name", "workstation"},
+        {"$os_version", "12"},
+        {"$is_emulator", false},
+        {"$lib", "varno-telemetry"},
+        {"$lib_version", "1.0.0"},
+        {"$is_identified", false},
+        {"$process_person_profile", false},
+        {"$network_wifi", true},
+        {"$network_cellular", false},
+        {"$session_id", session},
+        {"app_version", "1.4.0"},
+        {"platform", "linux"},
+        {"$os_name", "CallerWins"},
+        {"$timezone", QString::fromUtf8(QTimeZone::systemTimeZoneId())},
+        {"$locale", QLocale::languageToCode(QLocale().language())},
+    };
+    for (auto it = expected.begin(); it != expected.end(); ++it)
+        EXPECT_EQ(p.value(it.key()), it.value()) << it.key().toStdString();
+    EXPECT_FALSE(p.contains("$set"));
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        EXPECT_EQ(p.value("$screen_width"), screen->geometry().width());
+        EXPECT_EQ(p.value("$screen_height"), screen->geometry().height());
+    }
+
+    const QJsonObject identify = propertiesOf(events[1]);
+    EXPECT_EQ(events[1].value("event"), "$identify");
+    EXPECT_EQ(events[1].value("distinct_id"), "u1");
+    EXPECT_EQ(identify.value("$anon_distinct_id"), anonymous);
+    EXPECT_EQ(identify.value("$set"), QJsonObject({{"name", "Ada"}}));
+    EXPECT_EQ(identify.value("$set_once"), QJsonObject({{"first_seen", "2026"}}));
+    EXPECT_EQ(identify.value("$process_person_profile"), true);
+    const QJsonObject after = propertiesOf(events[2]);
+    EXPECT_EQ(after.value("$is_identified"), true);
+    EXPECT_EQ(after.value("$process_person_profile"), true);
+    EXPECT_EQ(after.value("$session_id"), "mine") << "the caller's own session wins";
+    EXPECT_EQ(propertiesOf(events[3]).value("$session_id"), session) << "but not a blank one";
+}
+
+TEST(Capture, SessionIdsFollowTheClockResetAndTheBackground) {
+    SdkHarness h;
+    h.sdk->setup(h.config());
+    auto sessionAfter = [&](std::chrono::milliseconds pause) {
+        h.clock.advance(pause);
+        h.sdk->capture("e", {});
+        return propertiesOf(h.queued().last()).value("$session_id");
+    };
+    const QJsonValue first = sessionAfter(0ms);
+    EXPECT_TRUE(first.isString());
+    EXPECT_EQ(sessionAfter(29min), first);
+    const QJsonValue second = sessionAfter(31min);
+    EXPECT_NE(second, first);
+    h.sdk->reset();
+    EXPECT_NE(sessionAfter(0ms), second);
+    h.sdk->applicationDidEnterBackground();
+    EXPECT_TRUE(sessionAfter(31min).isUndefined()) << "no session in the background";
+}
+
+TEST(Capture, UnserialisablePropertiesAreDroppedOneByOne) {
+    SdkHarness h;
+    h.sdk->setup(h.config());
+    const QDateTime when =
+        QDateTime::fromString("2026-02-28T23:59:58.900+01:00", Qt::ISODateWithMs);
+    h.sdk->capture("mixed", {
+                                {"big", qulonglong(1) << 40},
+                                {"ratio", 0.5},
+                                {"none", QVariant()},
+                                {"when", when},
+                                {"list", QVariantList{1, "two", QVariantMap{{"three", 3}}}},
+                                {"size", QSize(3, 4)},
+                                {"url", QUrl("https://example.com")},
+                                {"nan", std::nan("")},
+                                {"bytes", QByteArray("raw")},
+                                {"nested", QVariantList{1, QSize(1, 1)}},
+                                {"deep", QVariantMap{{"ok", 1}, {"inf", INFINITY}}},
+                            });
+    const QJsonObject p = propertiesOf(h.queued().at(0));
+    EXPECT_EQ(p.value("big"), QJsonValue(qint64(1) << 40));
+    EXPECT_EQ(p.value("ratio"), 0.5);
+    EXPECT_TRUE(p.contains("none") && p.value("none").isNull());
+    EXPECT_EQ(p.value("when"), "2026-02-28T22:59:58Z");
+    EXPECT_EQ(p.value("list"), QJsonArray({1, "two", QJsonObject{{"three", 3}}}));
+    for (const char* dropped : {"size", "url", "nan", "bytes", "nested", "deep"}) {
+        EXPECT_FALSE(p.contains(dropped)) << dropped;
+        EXPECT_TRUE(h.log.contains(
+            QStringLiteral("[Telemetry] property: %1 isn't serializable, dropping the item")
+                .arg(dropped)))
+            << dropped;
+    }
+}
+
+TEST(Capture, DeviceInfoComesFromThisMachineAndMissingValuesAreLeftOut) {
+    const TelemetryDeviceInfo device = TelemetryDeviceInfo::current();
+    EXPECT_FALSE(device.osVersion.isEmpty());
+#if defined(Q_OS_LINUX)
+    EXPECT_EQ(device.osName, "Linux");
+    QFile product("/sys/class/dmi/id/product_name");
+    const QString model =
+        product.open(QIODevice::ReadOnly) ? QString::fromUtf8(product.readAll()).trimmed() : "";
+    if (model != "To Be Filled By O.E.M.")
+        EXPECT_EQ(device.model, model); // no DMI (containers): left out, no failure
+#endif
+    const QJsonObject context =
+        TelemetryContext({}, TelemetryDeviceInfo{"Linux", "6.1", {}, {}, {}}).staticContext();
+    EXPECT_FALSE(context.contains("$device_model"));
+    EXPECT_FALSE(context.contains("$app_version"));
+    EXPECT_EQ(context.value("$app_namespace"), "telemetry.unknown");
+}
+
+TEST(SdkWithDevServer, CaptureIdentifyResetAndFlushArriveGzippedInOrderUnderTheRightIds) {
+    DevServerProcess server;
+    QTemporaryDir dir;
+    TelemetryConfig config(QStringLiteral("phc_dev"), server.baseUrl());
+    config.storageFolder = dir.filePath("app");
+    config.flushIntervalSeconds = 3600;
+    TelemetrySDK::Options options;
+    options.followApplicationState = false;
+    TelemetrySDK sdk(options);
+    sdk.setup(config);
+
+    const QString anonymous = sdk.getAnonymousId();
+    const QString firstSession = sdk.currentSessionId().value_or(QString());
+    sdk.capture("app_launched", {{"platform", "linux"}});
+    sdk.identify("u1", QVariantMap{{"name", "Ada"}, {"email", "ada@example.com"}});
+    sdk.capture("usage_sync_completed", {});
+    sdk.reset();
+    const QString next = sdk.getDistinctId();
+    const QString secondSession = sdk.currentSessionId().value_or(QString());
+    sdk.capture("leaderboard_opened", {});
+    sdk.flush();
+    // Delivered events leave the queue folder.
+    ASSERT_TRUE(waitUntil([&] { return QDir(sdk.queueFolder()).isEmpty(); }, 15s));
+    EXPECT_FALSE(firstSession.isEmpty());
+    EXPECT_NE(firstSession, secondSession);
+    EXPECT_NE(anonymous, next);
+
+    QNetworkAccessManager network;
+    std::unique_ptr<QNetworkReply> reply(
+        network.get(QNetworkRequest(QUrl(server.baseUrl() + "/dev/analytics/events"))));
+    ASSERT_TRUE(waitUntil([&] { return reply->isFinished(); }));
+    const QJsonArray received =
+        QJsonDocument::fromJson(reply->readAll()).object().value("events").toArray();
+    const QList<std::array<QString, 3>> expected = {
+        {"app_launched", anonymous, firstSession},
+        {"$identify", "u1", firstSession},
+        {"usage_sync_completed", "u1", firstSession},
+        {"leaderboard_opened", next, secondSession},
+    };
+    ASSERT_EQ(received.size(), expected.size());
+    for (int i = 0; i < expected.size(); ++i) {
+        SCOPED_TRACE(i);
+        const QJsonObject entry = received[i].toObject();
+        const QJsonObject event = entry.value("event").toObject();
+        EXPECT_EQ(entry.value("apiKey"), "phc_dev");
+        EXPECT_EQ(entry.value("gzipped"), true);
+        EXPECT_EQ(event.value("event"), expected[i][0]);
+        EXPECT_EQ(event.value("distinct_id"), expected[i][1]);
+        EXPECT_EQ(propertiesOf(event).value("$session_id"), expected[i][2]);
+    }
+    EXPECT_EQ(
+        propertiesOf(received[1].toObject().value("event").toObject()).value("$anon_distinct_id"),
+        anonymous);
+}
