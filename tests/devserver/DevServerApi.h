@@ -4,58 +4,99 @@
 
 #include <httplib.h>
 
+#include <QCryptographicHash>
+#include <QDate>
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <QJsonObject>
-#include <QString>
 
-#include <string>
+#include <stdexcept>
 
 namespace varno::test {
 
-// One answer of the development server, with its JSON body when it has one.
+// One answer of the development server; status 0 when there was no HTTP answer at all.
 struct Answer {
-    int status = 0; // 0: no HTTP answer at all
-    std::string body;
+    int status = 0;
+    std::string body, location;
     QJsonObject json;
-    std::string location;
-    std::string contentType;
-
     QString error() const { return json.value("error").toString(); }
 };
 
-// Plain HTTP calls against a running varno-devserver, plus the development endpoints
-// that set up users and friendships. Not thread-safe: use one per thread.
+inline QString challengeOf(const QString& verifier) {
+    return QCryptographicHash::hash(verifier.toUtf8(), QCryptographicHash::Sha256).toHex();
+}
+
+// HTTP calls against a running varno-devserver and its /dev/ set-up endpoints; one per thread.
 class DevServerApi {
 public:
-    explicit DevServerApi(const DevServerProcess& server);
+    explicit DevServerApi(const DevServerProcess& server)
+        : client_(server.host().toStdString(), server.port()) {
+        client_.set_connection_timeout(5);
+        client_.set_read_timeout(10);
+    }
 
-    Answer get(const std::string& path, const QString& token = {},
-               const httplib::Headers& headers = {});
-    Answer send(const std::string& method, const std::string& path, const std::string& body,
-                const QString& token = {}, const httplib::Headers& headers = {});
-    Answer post(const std::string& path, const QJsonObject& body, const QString& token = {});
+    Answer call(const std::string& method, const std::string& path, const std::string& body = {},
+                const QString& token = {}, httplib::Headers headers = {}) {
+        httplib::Request request;
+        request.method = method, request.path = path, request.body = body;
+        request.headers = std::move(headers);
+        request.headers.emplace("Content-Type", "application/json");
+        if (!token.isEmpty())
+            request.headers.emplace("Authorization", "Bearer " + token.toStdString());
+        const auto result = client_.send(request);
+        if (!result)
+            return {};
+        return {result->status, result->body, result->get_header_value("Location"),
+                QJsonDocument::fromJson(QByteArray::fromStdString(result->body)).object()};
+    }
+    Answer post(const std::string& path, const QJsonObject& body, const QString& token = {}) {
+        return call("POST", path, QJsonDocument(body).toJson().toStdString(), token);
+    }
 
-    // The browser sign-in as the app does it; returns the bearer token.
-    QString signIn(const QString& account);
-    void createUser(const QString& id, const QString& name);
-    // A bearer token straight from /dev/sessions.
-    QString tokenFor(const QString& userId);
-    QString befriend(const QString& from, const QString& to, bool accepted);
+    void createUser(const QString& id, const QString& name) {
+        require(post("/dev/users", {{"id", id}, {"name", name}}), 201);
+    }
+    // A bearer token straight from the development endpoint, without the browser sign-in.
+    QString tokenFor(const QString& userId) {
+        return require(post("/dev/sessions", {{"userId", userId}}), 201).value("token").toString();
+    }
+    QString befriend(const QString& from, const QString& to, bool accepted) {
+        const QJsonObject request{{"from", from}, {"to", to}, {"accepted", accepted}};
+        return require(post("/dev/friends", request), 201).value("id").toString();
+    }
 
-    // Uploads one device's rows: {provider, date, tokens}.
-    struct Row {
-        QString provider;
-        QString date;
-        qint64 tokens;
-    };
-    Answer upload(const QString& token, const QString& deviceId, const std::vector<Row>& rows);
-    QJsonObject dashboard(const QString& token, const QString& date);
+    // Uploads one device's rows of {provider, date, tokens}.
+    using Row = std::tuple<QString, QString, qint64>;
+    Answer upload(const QString& token, const QString& deviceId, const std::vector<Row>& rows) {
+        QJsonArray daily;
+        for (const auto& [provider, date, tokens] : rows)
+            daily.append(
+                QJsonObject{{"provider", provider}, {"date", date}, {"totalTokens", tokens}});
+        return post(
+            "/api/usage",
+            {{"deviceId", deviceId}, {"collectedAt", "2026-03-01T12:00:00Z"}, {"daily", daily}},
+            token);
+    }
+    QJsonObject dashboard(const QString& token, const QString& date) {
+        return require(call("GET", "/api/dashboard?date=" + date.toStdString(), {}, token), 200);
+    }
+    // One person's leaderboard entry; empty when they are not on the board.
+    QJsonObject entry(const QString& token, const QString& date, const QString& id) {
+        for (const auto& value : dashboard(token, date).value("leaderboard").toArray())
+            if (value.toObject().value("id").toString() == id)
+                return value.toObject();
+        return {};
+    }
 
 private:
+    static QJsonObject require(const Answer& answer, int status) {
+        if (answer.status != status)
+            throw std::runtime_error("dev server answered " + std::to_string(answer.status) + " " +
+                                     answer.body);
+        return answer.json;
+    }
+
     httplib::Client client_;
 };
-
-// Lower-case hex SHA-256, the challenge of a verifier.
-QString challengeOf(const QString& verifier);
 
 } // namespace varno::test

@@ -13,9 +13,8 @@ std::string startPath(const QString& challenge, const std::string& state) {
     return "/api/auth/github?challenge=" + challenge.toStdString() + "&state=" + state;
 }
 
-std::string pagePath(const Answer& start) {
-    const QUrl url(start.json.value("url").toString());
-    return (url.path() + "?" + url.query(QUrl::FullyEncoded)).toStdString();
+QString codeOf(const Answer& redirect) {
+    return QUrlQuery(QUrl(QString::fromStdString(redirect.location))).queryItemValue("code");
 }
 } // namespace
 
@@ -24,118 +23,99 @@ TEST(DevServerSignIn, BrowserFlowGivesATokenThatWorksUntilLogout) {
     DevServerApi api(server);
     const QString verifier = "correct horse battery staple";
 
-    const auto start = api.get(startPath(challengeOf(verifier), "s%20t"));
+    const auto start = api.call("GET", startPath(challengeOf(verifier), "s%20t"));
     ASSERT_EQ(start.status, 200) << start.body;
     // The page must be on the very origin the app talks to, or the app refuses it.
-    const QUrl pageUrl(start.json.value("url").toString());
-    const QUrl base(server.baseUrl());
-    EXPECT_EQ(pageUrl.scheme(), base.scheme());
-    EXPECT_EQ(pageUrl.host(), base.host());
-    EXPECT_EQ(pageUrl.port(), base.port());
-    EXPECT_EQ(pageUrl.path(), "/dev/signin");
+    const QUrl page(start.json.value("url").toString());
+    EXPECT_EQ(page.adjusted(QUrl::RemovePath | QUrl::RemoveQuery).toString(), server.baseUrl());
+    const std::string pagePath = (page.path() + "?" + page.query(QUrl::FullyEncoded)).toStdString();
+    EXPECT_NE(api.call("GET", pagePath).body.find("Ada Lovelace"), std::string::npos);
 
-    const auto page = api.get(pagePath(start));
-    EXPECT_EQ(page.status, 200);
-    EXPECT_NE(page.body.find("Ada Lovelace"), std::string::npos);
-    EXPECT_NE(page.contentType.find("text/html"), std::string::npos);
-
-    const auto redirect = api.get(pagePath(start) + "&account=demo");
+    const auto redirect = api.call("GET", pagePath + "&account=demo");
     ASSERT_EQ(redirect.status, 302);
     const QUrl callback(QString::fromStdString(redirect.location));
-    EXPECT_EQ(callback.scheme(), "varno");
-    EXPECT_EQ(callback.host(), "auth");
-    EXPECT_EQ(callback.path(), "/callback");
-    const QUrlQuery items(callback);
-    EXPECT_EQ(items.queryItemValue("state", QUrl::FullyDecoded), "s t");
-    const QString code = items.queryItemValue("code");
+    EXPECT_EQ(callback.adjusted(QUrl::RemoveQuery).toString(), "varno://auth/callback");
+    EXPECT_EQ(QUrlQuery(callback).queryItemValue("state", QUrl::FullyDecoded), "s t");
+    const QString code = codeOf(redirect);
     EXPECT_TRUE(QRegularExpression("^[0-9a-f]{64}$").match(code).hasMatch()) << code.toStdString();
 
-    const auto exchange =
-        api.post("/api/auth/exchange", QJsonObject{{"code", code}, {"verifier", verifier}});
-    ASSERT_EQ(exchange.status, 200) << exchange.body;
-    const QString token = exchange.json.value("token").toString();
-    EXPECT_FALSE(token.isEmpty());
-    const auto user = exchange.json.value("user").toObject();
-    EXPECT_EQ(user.value("id").toString(), "demo");
-    EXPECT_EQ(user.value("name").toString(), "Ada Lovelace");
-    EXPECT_TRUE(user.value("email").isString());
+    const QJsonObject exchange{{"code", code}, {"verifier", verifier}};
+    const auto login = api.post("/api/auth/exchange", exchange);
+    ASSERT_EQ(login.status, 200) << login.body;
+    const QString token = login.json.value("token").toString();
+    EXPECT_EQ(login.json.value("user").toObject().value("id").toString(), "demo");
+    EXPECT_EQ(api.post("/api/auth/exchange", exchange).status, 400); // used once only
 
-    const auto reused =
-        api.post("/api/auth/exchange", QJsonObject{{"code", code}, {"verifier", verifier}});
-    EXPECT_EQ(reused.status, 400);
-    EXPECT_FALSE(reused.error().isEmpty());
+    // The demo circle: medals, totals of very different sizes, an em dash, and requests.
+    const auto demo = api.dashboard(token, QDate::currentDate().toString(Qt::ISODate));
+    const auto board = demo.value("leaderboard").toArray();
+    ASSERT_GE(board.size(), 6);
+    int unsynced = 0, incoming = 0;
+    for (const auto& entry : board)
+        unsynced += !entry.toObject().contains("syncedAt");
+    for (const auto& request : demo.value("requests").toArray())
+        incoming += request.toObject().value("incoming").toBool();
+    EXPECT_EQ((QList{unsynced, incoming, int(demo.value("requests").toArray().size())}),
+              (QList{1, 1, 2}));
+    EXPECT_GT(board[0].toObject().value("total").toInteger(),
+              1000 * std::max(1LL, board[board.size() - 2].toObject().value("total").toInteger()));
+    EXPECT_FALSE(demo.value("referralCode").toString().isEmpty());
 
-    EXPECT_EQ(api.get("/api/dashboard?date=2026-03-01", token).status, 200);
-    const auto logout = api.send("POST", "/api/auth/logout", "{}", token);
-    EXPECT_EQ(logout.status, 200);
-    EXPECT_TRUE(logout.json.value("ok").toBool());
-    for (const QString& rejected : {token, QString()}) {
-        const auto after = api.get("/api/dashboard?date=2026-03-01", rejected);
-        EXPECT_EQ(after.status, 401);
-        EXPECT_EQ(after.error(), "Sign in to Varno again.");
-    }
-    EXPECT_EQ(api.upload("not-a-token", "d", {}).status, 401);
+    EXPECT_TRUE(api.call("POST", "/api/auth/logout", "{}", token).json.value("ok").toBool());
+    // Every /api/ call but the sign-in ones needs a live token.
+    for (const QString& rejected : {token, QString(), QString("not-a-token")})
+        for (const QString call :
+             {"GET /api/dashboard?date=2026-03-01", "POST /api/usage", "PATCH /api/friends/1"}) {
+            const auto answer = api.call(call.section(' ', 0, 0).toStdString(),
+                                         call.section(' ', 1).toStdString(), "{}", rejected);
+            EXPECT_EQ(answer.status, 401) << call.toStdString();
+            EXPECT_EQ(answer.error(), "Sign in to Varno again.") << call.toStdString();
+        }
 }
 
-TEST(DevServerSignIn, RefusesMalformedStartsUnknownAttemptsAndWrongVerifiers) {
+TEST(DevServerSignIn, RefusesMalformedStartsUnknownAttemptsAndWrongOrLateVerifiers) {
     DevServerProcess server(DevServerProcess::Seed::demo);
     DevServerApi api(server);
     const QString good = challengeOf("v");
-
+    const auto page = [&](const std::string& state, const std::string& account) {
+        return "/dev/signin?challenge=" + good.toStdString() + "&state=" + state +
+               "&account=" + account;
+    };
+    const auto refused = [&](const std::string& path, int status) {
+        const auto answer = api.call("GET", path);
+        EXPECT_EQ(answer.status, status) << path;
+        EXPECT_FALSE(answer.error().isEmpty()) << path;
+    };
     for (const auto& path :
          {startPath(good.toUpper(), "s"), startPath(good.left(63), "s"), startPath(good + "0", "s"),
           startPath(good, ""), std::string("/api/auth/github?state=s"),
-          startPath(good, "s") + "&state=again"}) {
-        const auto answer = api.get(path);
-        EXPECT_EQ(answer.status, 400) << path;
-        EXPECT_FALSE(answer.error().isEmpty()) << path;
-    }
-
-    // The page refuses a challenge that was never started and a state that does not match.
-    EXPECT_EQ(api.get("/dev/signin?challenge=" + challengeOf("never").toStdString() +
-                      "&state=s&account=demo")
-                  .status,
-              400);
-    ASSERT_EQ(api.get(startPath(good, "s")).status, 200);
-    EXPECT_EQ(
-        api.get("/dev/signin?challenge=" + good.toStdString() + "&state=x&account=demo").status,
-        400);
-    EXPECT_EQ(
-        api.get("/dev/signin?challenge=" + good.toStdString() + "&state=s&account=nobody").status,
-        404);
+          startPath(good, "s") + "&state=again"})
+        refused(path, 400);
+    refused("/dev/signin?challenge=" + challengeOf("never").toStdString() + "&state=s&account=demo",
+            400);
+    ASSERT_EQ(api.call("GET", startPath(good, "s")).status, 200);
+    refused(page("x", "demo"), 400);
+    refused(page("s", "nobody"), 404);
 
     // A wrong verifier spends the code: it cannot be retried with the right one.
-    const auto redirect =
-        api.get("/dev/signin?challenge=" + good.toStdString() + "&state=s&account=demo");
-    ASSERT_EQ(redirect.status, 302);
-    const QString code =
-        QUrlQuery(QUrl(QString::fromStdString(redirect.location))).queryItemValue("code");
-    const auto wrong =
-        api.post("/api/auth/exchange", QJsonObject{{"code", code}, {"verifier", "w"}});
-    EXPECT_EQ(wrong.status, 400);
-    EXPECT_EQ(api.post("/api/auth/exchange", QJsonObject{{"code", code}, {"verifier", "v"}}).status,
-              400);
+    const QString code = codeOf(api.call("GET", page("s", "demo")));
+    ASSERT_FALSE(code.isEmpty());
+    EXPECT_EQ(api.post("/api/auth/exchange", {{"code", code}, {"verifier", "w"}}).status, 400);
+    EXPECT_EQ(api.post("/api/auth/exchange", {{"code", code}, {"verifier", "v"}}).status, 400);
 
-    // The page link and the code are each good once; a code expires after 10 minutes.
-    ASSERT_EQ(api.get(startPath(good, "s2")).status, 200);
-    const auto second =
-        api.get("/dev/signin?challenge=" + good.toStdString() + "&state=s2&account=grace");
-    ASSERT_EQ(second.status, 302);
-    EXPECT_EQ(
-        api.get("/dev/signin?challenge=" + good.toStdString() + "&state=s2&account=grace").status,
-        400);
-    ASSERT_EQ(api.post("/dev/clock", QJsonObject{{"advanceSeconds", 601}}).status, 200);
-    const QString late =
-        QUrlQuery(QUrl(QString::fromStdString(second.location))).queryItemValue("code");
-    const auto expired =
-        api.post("/api/auth/exchange", QJsonObject{{"code", late}, {"verifier", "v"}});
+    // The page link is good once; its code expires after 10 minutes.
+    ASSERT_EQ(api.call("GET", startPath(good, "s2")).status, 200);
+    const QString late = codeOf(api.call("GET", page("s2", "grace")));
+    ASSERT_FALSE(late.isEmpty());
+    refused(page("s2", "grace"), 400);
+    ASSERT_EQ(api.post("/dev/clock", {{"advanceSeconds", 601}}).status, 200);
+    const auto expired = api.post("/api/auth/exchange", {{"code", late}, {"verifier", "v"}});
     EXPECT_EQ(expired.status, 400);
     EXPECT_TRUE(expired.error().contains("expired")) << expired.error().toStdString();
 
-    // The start URL follows the Host the client used, so "localhost" stays "localhost".
-    const auto viaLocalhost = api.get(startPath(challengeOf("w"), "s"), {},
-                                      {{"Host", "localhost:" + std::to_string(server.port())}});
-    EXPECT_TRUE(viaLocalhost.json.value("url").toString().startsWith(
-        QString("http://localhost:%1/dev/signin?").arg(server.port())))
-        << viaLocalhost.body;
+    // The page address follows the Host the client used, so "localhost" stays "localhost".
+    const auto viaLocalhost = api.call("GET", startPath(challengeOf("w"), "s"), {}, {},
+                                       {{"Host", "localhost:" + std::to_string(server.port())}});
+    EXPECT_EQ(QUrl(viaLocalhost.json.value("url").toString()).authority(),
+              QString("localhost:%1").arg(server.port()));
 }
