@@ -5,32 +5,43 @@
 #include "store/AppStore.h"
 #include "ui/AvatarLoader.h"
 #include "ui/ElidedLabel.h"
+#include "ui/GlassPanel.h"
+#include "ui/VarnoView.h"
 
-#include "QtPrinters.h"
 #include "support/AwaitTask.h"
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QCoroTimer>
-#include <QJsonArray>
 #include <QJsonDocument>
-#include <QJsonObject>
 #include <QLabel>
+#include <QMenu>
+#include <QScreen>
 #include <QSettings>
 #include <QTemporaryDir>
-#include <QTimer>
+#include <QTest>
 
-#include <memory>
-#include <optional>
+#include <gtest/gtest.h>
+
+// Readable failure messages; next to the Qt types, where GoogleTest looks for them.
+inline std::ostream& operator<<(std::ostream& out, const QString& text) {
+    return out << '"' << text.toStdString() << '"';
+}
+inline std::ostream& operator<<(std::ostream& out, const QRect& r) {
+    return out << r.x() << ',' << r.y() << ' ' << r.width() << 'x' << r.height();
+}
+inline std::ostream& operator<<(std::ostream& out, const QSize& s) {
+    return out << s.width() << 'x' << s.height();
+}
 
 namespace varno::test {
 
-// Records the events the wrapper sends.
 class RecordingTelemetry : public TelemetryClient {
 public:
     void setup(const TelemetryConfig&) override {}
-    QString getDistinctId() override { return QStringLiteral("anon"); }
-    QString getAnonymousId() override { return QStringLiteral("anon"); }
+    QString getDistinctId() override { return "anon"; }
+    QString getAnonymousId() override { return "anon"; }
     void identify(const QString&, const QVariantMap&) override {}
     void reset() override {}
     void capture(const QString& event, const QVariantMap&) override { captured.append(event); }
@@ -38,34 +49,23 @@ public:
     QStringList captured;
 };
 
-inline LeaderboardEntry person(const QString& id, const QString& name, qint64 total,
-                               bool synced = true, std::optional<QString> avatar = std::nullopt,
-                               bool isMe = false) {
-    return LeaderboardEntry{id,
-                            name,
-                            isMe,
-                            total / 2,
-                            total - total / 2,
-                            total,
-                            synced ? std::optional<QString>(QStringLiteral("2026-12-05T10:00:00Z"))
-                                   : std::nullopt,
-                            avatar};
-}
-
 inline User me() {
-    return User{QStringLiteral("u-me"), QStringLiteral("Me"), QStringLiteral("me@example.com")};
+    return User{"u-me", "Me", "me@example.com"};
 }
 
-// A leaderboard of the user followed by friends f1..fn, totals falling with the rank.
+inline LeaderboardEntry person(const QString& id, const QString& name, qint64 total,
+                               bool synced = true, std::optional<QString> avatar = std::nullopt) {
+    const auto syncedAt = synced ? std::optional<QString>("2026-12-05T10:00:00Z") : std::nullopt;
+    return {id, name, id == me().id, total / 2, total - total / 2, total, syncedAt, avatar};
+}
+
+// The user followed by friends f1..fn, totals falling with the rank.
 inline QList<LeaderboardEntry> leaderboardOf(int people) {
     QList<LeaderboardEntry> rows;
-    for (int i = 0; i < people; ++i) {
-        if (i == 0)
-            rows.append(person(me().id, me().name, 5'000'000, true, std::nullopt, true));
-        else
-            rows.append(person(QStringLiteral("f%1").arg(i), QStringLiteral("Friend %1").arg(i),
-                               5'000'000 - i * 1000));
-    }
+    for (int i = 0; i < people; ++i)
+        rows.append(i == 0 ? person(me().id, me().name, 5'000'000)
+                           : person(QString("f%1").arg(i), QString("Friend %1").arg(i),
+                                    5'000'000 - i * 1000));
     return rows;
 }
 
@@ -74,111 +74,184 @@ inline Dashboard dashboardWith(QList<LeaderboardEntry> rows, QList<FriendRequest
     return Dashboard{me(), std::move(rows), std::move(requests), std::move(referralCode)};
 }
 
-inline QByteArray toJson(const Dashboard& dashboard) {
-    auto user = [](const User& u) {
-        return QJsonObject{{"id", u.id}, {"name", u.name}, {"email", u.email}};
-    };
-    QJsonArray rows;
-    for (const LeaderboardEntry& e : dashboard.leaderboard) {
+inline QByteArray toJson(const Dashboard& d) {
+    auto opt = [](const std::optional<QString>& v) { return v ? QJsonValue(*v) : QJsonValue(); };
+    QJsonArray rows, requests;
+    for (const LeaderboardEntry& e : d.leaderboard) {
         QJsonObject row{{"id", e.id},       {"name", e.name},     {"isMe", e.isMe},
                         {"codex", e.codex}, {"claude", e.claude}, {"total", e.total}};
-        if (e.syncedAt)
-            row.insert("syncedAt", *e.syncedAt);
-        if (e.avatarURL)
-            row.insert("avatarURL", *e.avatarURL);
+        row["syncedAt"] = opt(e.syncedAt);
+        row["avatarURL"] = opt(e.avatarURL);
         rows.append(row);
     }
-    QJsonArray requests;
-    for (const FriendRequest& r : dashboard.requests)
+    for (const FriendRequest& r : d.requests)
         requests.append(QJsonObject{
             {"id", r.id}, {"name", r.name}, {"incoming", r.incoming}, {"accepted", r.accepted}});
-    QJsonObject root{{"user", user(dashboard.user)}, {"leaderboard", rows}, {"requests", requests}};
-    if (dashboard.referralCode)
-        root.insert("referralCode", *dashboard.referralCode);
-    return QJsonDocument(root).toJson(QJsonDocument::Compact);
+    const QJsonObject user{{"id", d.user.id}, {"name", d.user.name}, {"email", d.user.email}};
+    QJsonObject root{{"user", user}, {"leaderboard", rows}, {"requests", requests}};
+    root["referralCode"] = opt(d.referralCode);
+    return QJsonDocument(root).toJson();
 }
 
-// A store whose outside effects are in-process fakes: a server that answers from a
-// script (and can hold requests until they are cancelled or released), a usage
-// reader, a browser sign-in that waits, settings in a temporary folder.
-class UiHarness {
-public:
-    UiHarness() : analytics(&telemetry) {
-        settings = std::make_unique<QSettings>(dir.filePath(QStringLiteral("settings.ini")),
-                                               QSettings::IniFormat);
-        settings->setValue(QStringLiteral("serverURL"), QStringLiteral("https://varno.test"));
-        AppStoreActions actions;
-        actions.readUsage = [this](std::stop_token) -> QCoro::Task<UsageSnapshot> {
+// The visible widgets of type W under root that pass the check.
+template <typename W = QWidget>
+QList<W*> visibleChildren(const QWidget* root,
+                          const std::type_identity_t<std::function<bool(W*)>>& keep = {}) {
+    QList<W*> found;
+    for (W* w : root->findChildren<W*>())
+        if (w->isVisible() && (!keep || keep(w)))
+            found.append(w);
+    return found;
+}
+template <typename W = QAbstractButton>
+W* visibleWithText(const QWidget* root, const QString& text) {
+    return visibleChildren<W>(root, [&](W* w) { return w->text() == text; }).value(0);
+}
+inline QWidget* visibleWithAccessibleName(const QWidget* root, const QString& name) {
+    return visibleChildren(root, [&](QWidget* w) { return w->accessibleName() == name; }).value(0);
+}
+
+// Every visible text under root in creation order (labels, buttons, elided names), with
+// "(off)" after disabled buttons.
+inline QStringList visibleTexts(const QWidget* root) {
+    QStringList texts;
+    for (QWidget* w : visibleChildren(root)) {
+        if (auto* label = qobject_cast<QLabel*>(w); label && !label->text().isEmpty())
+            texts.append(label->text());
+        else if (auto* button = qobject_cast<QAbstractButton*>(w))
+            texts.append(button->text() + (button->isEnabled() ? "" : " (off)"));
+        else if (auto* name = qobject_cast<ElidedLabel*>(w))
+            texts.append(name->text());
+    }
+    return texts;
+}
+
+// The main view on a panel as the app builds them, at a tray icon at the top right. The
+// store's outside effects are fakes: a server answering from serverDashboard (holding every
+// request while holdRequests is set), a browser sign-in that waits until cancelled, etc.
+class PanelTest : public ::testing::Test {
+protected:
+    PanelTest() {
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+        settings.setValue("serverURL", "https://varno.test");
+        AppStoreActions fakes;
+        fakes.readUsage = [this](std::stop_token) -> QCoro::Task<UsageSnapshot> {
             ++readings;
             co_return UsageSnapshot{{}, QDateTime::currentDateTimeUtc()};
         };
-        actions.sendRequest = [this](HttpRequest request, std::stop_token token) {
-            return send(std::move(request), std::move(token));
-        };
-        actions.saveSession = [](const SavedSession&) {};
-        actions.clearSession = [] {};
-        actions.openGitHub = [this](QUrl url, std::stop_token token) {
-            return waitForBrowser(std::move(url), std::move(token));
-        };
-        store = std::make_unique<AppStore>(false, std::move(actions), &analytics, settings.get(),
-                                           settings.get(), QVariantMap{});
+        fakes.sendRequest = [this](HttpRequest r, std::stop_token t) { return send(r, t); };
+        fakes.saveSession = [](const SavedSession&) {};
+        fakes.clearSession = [] {};
+        fakes.openGitHub = [this](QUrl, std::stop_token t) { return waitForBrowser(t); };
+        store = std::make_unique<AppStore>(false, std::move(fakes), &analytics, &settings,
+                                           &settings, QVariantMap{});
+    }
+    ~PanelTest() override {
+        // Let every task of the store end before the fakes it uses go away.
+        if (panel)
+            panel->orderOut();
+        holdRequests = false;
+        waitUntil([&] { return !store->busy(); });
+        panel.reset();
+        QLocale::setDefault(QLocale::system());
     }
 
     void signIn(const User& user = me()) {
-        store->setSession(SavedSession{QStringLiteral("token"), user, store->serverURL()});
+        store->setSession(SavedSession{"token", user, store->serverURL()});
     }
-
     // The paths (after /api/) the server was asked for, with their methods.
     QStringList requestLines() const {
         QStringList lines;
         for (const HttpRequest& r : requests)
-            lines.append(QString::fromLatin1(r.method) + QLatin1Char(' ') +
-                         r.url.path().mid(QStringLiteral("/api/").size()));
+            lines.append(QString::fromLatin1(r.method) + ' ' + r.url.path().mid(5));
         return lines;
     }
 
-    QTemporaryDir dir;
-    std::unique_ptr<QSettings> settings;
-    RecordingTelemetry telemetry;
-    Analytics analytics;
-    std::unique_ptr<AppStore> store;
+    static QRect anchor() {
+        const QRect screen = QGuiApplication::primaryScreen()->geometry();
+        return QRect(screen.right() - 40, screen.top(), 24, 24);
+    }
+    void open() {
+        if (!panel)
+            panel = std::make_unique<GlassPanel>([this](PanelVisibility* visibility) {
+                view = new VarnoView(store.get(), actions, &avatars);
+                QObject::connect(visibility, &PanelVisibility::isVisibleChanged, view,
+                                 &VarnoView::setRefreshEnabled);
+                return view;
+            });
+        panel->showRelativeTo(anchor());
+        ASSERT_TRUE(waitUntil([&] { return view->isVisible(); }));
+    }
+    // Signed in and open, the server giving this dashboard; without one, the panel's
+    // refresh gets no answer.
+    void openSignedInWith(std::optional<Dashboard> dashboard) {
+        holdRequests = !dashboard;
+        serverDashboard = dashboard.value_or(serverDashboard);
+        signIn();
+        store->setDashboard(dashboard);
+        open();
+        ASSERT_TRUE(waitUntil([&] { return !dashboard || !store->busy(); }));
+    }
+    void click(const QString& text, const QWidget* in = nullptr) {
+        QAbstractButton* button = visibleWithText(in ? in : view, text);
+        ASSERT_NE(button, nullptr) << text;
+        QTest::mouseClick(button, Qt::LeftButton);
+    }
+    QMenu* openMenu() {
+        QContextMenuEvent event(QContextMenuEvent::Mouse, {10, 10},
+                                view->mapToGlobal(QPoint(10, 10)));
+        QApplication::sendEvent(view, &event);
+        return qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    }
+    QList<QWidget*> rows() const {
+        return visibleChildren(view,
+                               [](QWidget* w) { return w->accessibleName().startsWith("Rank "); });
+    }
+    // "Rank 2, Name" for each row shown.
+    QStringList ranksAndNames() const {
+        QStringList names;
+        for (QWidget* row : rows())
+            names.append(row->accessibleName().section(", ", 0, 1));
+        return names;
+    }
 
-    // What the fake server answers: the dashboard for GET dashboard, {"ok":true}
-    // otherwise. holdRequests keeps every request waiting until it is cancelled or
-    // released.
+    QTemporaryDir dir;
+    QSettings settings{dir.filePath("settings.ini"), QSettings::IniFormat};
+    RecordingTelemetry telemetry;
+    Analytics analytics{&telemetry};
+    std::unique_ptr<AppStore> store;
     Dashboard serverDashboard = dashboardWith(leaderboardOf(2));
-    bool holdRequests = false;
+    bool holdRequests = false, browserWaiting = false;
     QList<HttpRequest> requests;
-    int cancelledRequests = 0;
-    int readings = 0;
-    bool browserWaiting = false;
+    int cancelledRequests = 0, readings = 0, fetches = 0;
+    AvatarLoader avatars{[this](QUrl, std::stop_token) -> QCoro::Task<QByteArray> {
+        ++fetches;
+        throw std::runtime_error("offline");
+        co_return QByteArray();
+    }};
+    VarnoViewActions actions;
+    std::unique_ptr<GlassPanel> panel;
+    VarnoView* view = nullptr;
 
 private:
     QCoro::Task<HttpResponse> send(HttpRequest request, std::stop_token token) {
         requests.append(request);
-        if (holdRequests) {
-            QTimer poll;
-            poll.start(5);
-            while (holdRequests && !token.stop_requested())
-                co_await poll;
-            if (token.stop_requested()) {
-                ++cancelledRequests;
-                throw CancellationError();
-            }
+        QTimer poll;
+        poll.start(5);
+        while (holdRequests && !token.stop_requested())
+            co_await poll;
+        if (token.stop_requested()) {
+            ++cancelledRequests;
+            throw CancellationError();
         }
         const QString path = request.url.path();
-        HttpResponse response;
-        response.status = 200;
-        if (path.endsWith(QLatin1String("/dashboard")))
-            response.body = toJson(serverDashboard);
-        else if (path.endsWith(QLatin1String("/auth/github")))
-            response.body = R"({"url":"https://varno.test/auth/page"})";
-        else
-            response.body = R"({"ok":true})";
-        co_return response;
+        QByteArray body =
+            path.endsWith("/auth/github") ? R"({"url":"https://varno.test/a"})" : R"({"ok":true})";
+        if (path.endsWith("/dashboard"))
+            body = toJson(serverDashboard);
+        co_return HttpResponse{true, 200, body, {}};
     }
-
-    QCoro::Task<QUrl> waitForBrowser(QUrl, std::stop_token token) {
+    QCoro::Task<QUrl> waitForBrowser(std::stop_token token) {
         browserWaiting = true;
         QTimer poll;
         poll.start(5);
@@ -188,52 +261,5 @@ private:
         throw CancellationError();
     }
 };
-
-// --- Finding what the user sees ---
-
-template <typename W = QWidget> QList<W*> visibleChildren(const QWidget* root) {
-    QList<W*> found;
-    for (W* w : root->findChildren<W*>())
-        if (w->isVisible())
-            found.append(w);
-    return found;
-}
-
-// Every visible text under root, in creation order: labels, buttons, elided names.
-inline QStringList visibleTexts(const QWidget* root) {
-    QStringList texts;
-    for (QWidget* w : visibleChildren(root)) {
-        if (auto* label = qobject_cast<QLabel*>(w); label && !label->text().isEmpty())
-            texts.append(label->text());
-        else if (auto* button = qobject_cast<QAbstractButton*>(w))
-            texts.append(button->text());
-        else if (auto* name = qobject_cast<ElidedLabel*>(w))
-            texts.append(name->text());
-    }
-    return texts;
-}
-
-template <typename W = QAbstractButton>
-W* visibleWithText(const QWidget* root, const QString& text) {
-    for (W* w : visibleChildren<W>(root))
-        if (w->text() == text)
-            return w;
-    return nullptr;
-}
-
-inline QWidget* visibleWithAccessibleName(const QWidget* root, const QString& name) {
-    for (QWidget* w : visibleChildren(root))
-        if (w->accessibleName() == name)
-            return w;
-    return nullptr;
-}
-
-// The visible top-level window of type W, if one is up.
-template <typename W> W* visibleWindow() {
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (auto* typed = qobject_cast<W*>(w); typed && typed->isVisible())
-            return typed;
-    return nullptr;
-}
 
 } // namespace varno::test
