@@ -1,6 +1,5 @@
 #include "Support.h"
 
-#include "analytics/client/TelemetryStorage.h"
 #include "support/DevServerProcess.h"
 
 #include <QFileInfo>
@@ -11,7 +10,6 @@
 #include <QSet>
 #include <QSize>
 #include <QTimeZone>
-#include <QUrlQuery>
 
 #include <cmath>
 #include <thread>
@@ -97,8 +95,7 @@ TEST(TelemetrySdk, IdentityLivesInStateFilesAcrossRestartsIdentifyAndReset) {
     EXPECT_EQ(h.state("enabledPersonProcessing"), QJsonValue(true));
     EXPECT_TRUE(h.state("personPropertiesHash").isString());
 
-    // It survives a restart; the same identify queues nothing, new person properties
-    // queue one "$set" (once).
+    // After a restart the same identify queues nothing, new person properties one "$set".
     h.restart();
     EXPECT_EQ(h.sdk->getDistinctId(), "u1");
     EXPECT_EQ(h.sdk->getAnonymousId(), anonymous);
@@ -109,8 +106,7 @@ TEST(TelemetrySdk, IdentityLivesInStateFilesAcrossRestartsIdentifyAndReset) {
     h.sdk->identify("u1", QVariantMap{});
     EXPECT_EQ(h.queuedNames(), QStringList({"$identify", "$set"}));
 
-    // Reset: a new anonymous id, no identity files; queued events stay for upload, and
-    // the same person is identified afresh.
+    // Reset: a new anonymous id and no identity files; the same person is identified afresh.
     h.sdk->reset();
     const QString next = h.sdk->getDistinctId();
     EXPECT_NE(next, anonymous);
@@ -123,13 +119,6 @@ TEST(TelemetrySdk, IdentityLivesInStateFilesAcrossRestartsIdentifyAndReset) {
     h.sdk->identify("u1", ada);
     EXPECT_EQ(h.queuedNames(), QStringList({"$identify", "$set", "$identify"}));
     EXPECT_EQ(propertiesOf(h.queued().last()).value("$anon_distinct_id"), next);
-
-    // With reuseAnonymousId the anonymous id outlives a reset.
-    TelemetryConfig reuse = h.config();
-    reuse.reuseAnonymousId = true;
-    h.restart(reuse);
-    h.sdk->reset();
-    EXPECT_EQ(h.sdk->getDistinctId(), next);
 }
 
 TEST(TelemetrySdk, FlagsRequestsFollowIdentifyAndResetAndTheirAnswersChangeNothing) {
@@ -147,17 +136,16 @@ TEST(TelemetrySdk, FlagsRequestsFollowIdentifyAndResetAndTheirAnswersChangeNothi
         h.sdk->setup(h.config());
         const QString anonymous = h.sdk->getAnonymousId();
         h.sdk->identify("u1", QVariantMap{{"name", "Ada"}});
-        h.sdk->capture("after_identify", {});
         h.sdk->reset();
         h.sdk->capture("after_reset", {});
         const QString next = h.sdk->getDistinctId();
 
         // Qt repeats a request whose connection closed unanswered: find them by content.
         auto flagsFor = [&](const QString& distinctId) -> std::optional<QJsonObject> {
-            for (const RecordedRequest& request : h.requestsTo("/flags")) {
+            for (const RecordedRequest& request : h.server.requests()) {
                 const QJsonObject body = QJsonDocument::fromJson(request.body).object();
-                if (request.method == "POST" && body.value("distinct_id") == distinctId &&
-                    QUrlQuery(QUrl(request.path).query()).queryItemValue("v") == "2")
+                if (request.method == "POST" && request.path == "/flags?v=2" &&
+                    body.value("distinct_id") == distinctId)
                     return body;
             }
             return std::nullopt;
@@ -166,15 +154,10 @@ TEST(TelemetrySdk, FlagsRequestsFollowIdentifyAndResetAndTheirAnswersChangeNothi
         const QJsonObject identified = *flagsFor("u1");
         EXPECT_EQ(identified.value("api_key"), "phc_test");
         EXPECT_EQ(identified.value("$anon_distinct_id"), anonymous);
-        for (const char* key : {"$device_id", "groups", "person_properties", "group_properties",
-                                "evaluation_contexts", "timezone"})
-            EXPECT_TRUE(identified.contains(key)) << key;
 
         // Whatever the answers, events are queued under the right ids and flush uploads.
-        const auto events = h.queued();
-        ASSERT_EQ(h.queuedNames(), QStringList({"$identify", "after_identify", "after_reset"}));
-        EXPECT_EQ(events[1].value("distinct_id"), "u1");
-        EXPECT_EQ(events[2].value("distinct_id"), next);
+        ASSERT_EQ(h.queuedNames(), QStringList({"$identify", "after_reset"}));
+        EXPECT_EQ(h.queued()[1].value("distinct_id"), next);
         h.sdk->flush();
         ASSERT_TRUE(waitUntil([&] { return h.queued().isEmpty(); }));
     }
@@ -186,26 +169,19 @@ TEST(TelemetrySdk, OptOutStopsCaptureAndIdentifyAndTheStoredChoiceWins) {
     config.optOut = true;
     h.sdk->setup(config);
     const QString anonymous = h.sdk->getAnonymousId();
-    const QStringList filesBefore = QDir(h.appFolder()).entryList(QDir::Files);
+    const QStringList files = QDir(h.appFolder()).entryList(QDir::Files);
     h.sdk->capture("app_launched", {});
     h.sdk->identify("u1", QVariantMap{{"name", "Ada"}});
     EXPECT_EQ(h.sdk->getDistinctId(), anonymous);
-    EXPECT_EQ(QDir(h.appFolder()).entryList(QDir::Files), filesBefore);
-    EXPECT_TRUE(h.queued().isEmpty());
+    EXPECT_EQ(QDir(h.appFolder()).entryList(QDir::Files), files) << "nothing was written";
 
     h.sdk->optIn();
-    EXPECT_EQ(h.state("optOut"), QJsonValue(false));
-    h.restart(config); // the configuration still says optOut
-    EXPECT_FALSE(h.sdk->isOptOut());
+    h.restart(config); // the stored choice wins over the configuration
     h.sdk->capture("app_launched", {});
-    h.sdk->optOut();
-    h.restart();
-    EXPECT_TRUE(h.sdk->isOptOut());
-    h.sdk->capture("ignored", {});
     EXPECT_EQ(h.queuedNames(), QStringList{"app_launched"});
 }
 
-TEST(TelemetrySdk, KeepsStateInMemoryWithoutAFolderAndReadsDamagedStateFilesAsAbsent) {
+TEST(TelemetrySdk, KeepsStateInMemoryWhenTheFolderCannotBeCreated) {
     SdkHarness h;
     QFile blocker(h.dir.filePath("blocker")); // a file where a parent folder should be
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
@@ -221,19 +197,6 @@ TEST(TelemetrySdk, KeepsStateInMemoryWithoutAFolderAndReadsDamagedStateFilesAsAb
     h.sdk->reset();
     EXPECT_NE(h.sdk->getDistinctId(), anonymous);
     EXPECT_TRUE(h.log.contains("state is kept in memory"));
-
-    TelemetryStorage storage(h.appFolder());
-    storage.setValue(TelemetryStorage::Key::anonymousId, QStringLiteral("a1"));
-    EXPECT_EQ(QDir(h.appFolder()).entryList(QDir::Files | QDir::Hidden),
-              QStringList{"telemetry.anonymousId"})
-        << "no temporary files stay";
-    QFile damaged(storage.path(TelemetryStorage::Key::distinctId));
-    ASSERT_TRUE(damaged.open(QIODevice::WriteOnly));
-    damaged.write("{\"value\": \"u1");
-    damaged.close();
-    TelemetryStorage reopened(h.appFolder());
-    EXPECT_EQ(reopened.string(TelemetryStorage::Key::anonymousId), QStringLiteral("a1"));
-    EXPECT_EQ(reopened.string(TelemetryStorage::Key::distinctId), std::nullopt);
 }
 
 TEST(TelemetrySdk, ConcurrentCapturesLoseNothingAndKeepStateFilesWhole) {
@@ -252,39 +215,14 @@ TEST(TelemetrySdk, ConcurrentCapturesLoseNothingAndKeepStateFilesWhole) {
         worker.join();
 
     QSet<int> ticks;
-    QSet<QString> uuids;
     const auto events = h.queued();
-    for (const QJsonObject& event : events) {
-        uuids.insert(event.value("uuid").toString());
-        if (event.value("event") == "tick")
-            ticks.insert(propertiesOf(event).value("tick").toInt());
-    }
-    EXPECT_EQ(ticks.size(), 8 * 40);
-    EXPECT_EQ(uuids.size(), events.size());
-    EXPECT_EQ(events.size(), 8 * 40 + 1) << "the person was identified once";
+    for (const QJsonObject& event : events)
+        ticks.insert(propertiesOf(event).value("tick").toInt(-1));
+    EXPECT_EQ(ticks.size(), 8 * 40 + 1) << "every tick and one identify (-1)";
+    EXPECT_EQ(events.size(), 8 * 40 + 1);
     EXPECT_EQ(h.state("distinctId"), QJsonValue("u1"));
     EXPECT_TRUE(h.state("anonymousId").isString());
     EXPECT_TRUE(h.state("personPropertiesHash").isString());
-}
-
-TEST(TelemetrySdk, FlushesWhenTheApplicationStopsBeingActiveAndTouchesTheSessionOnReturn) {
-    SdkHarness h(/*followApplicationState=*/true);
-    h.sdk->setup(h.config());
-    h.sdk->capture("app_launched", {});
-    // The offscreen platform never changes state by itself, so the test speaks for it.
-    auto* gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
-    ASSERT_NE(gui, nullptr);
-    emit gui->applicationStateChanged(Qt::ApplicationActive);
-    emit gui->applicationStateChanged(Qt::ApplicationInactive);
-    ASSERT_TRUE(waitUntil([&] { return h.queued().isEmpty(); }));
-    EXPECT_EQ(h.requestsTo("/batch").size(), 1);
-
-    const auto before = h.sdk->currentSessionId();
-    h.clock.advance(31min);
-    emit gui->applicationStateChanged(Qt::ApplicationActive);
-    settle();
-    EXPECT_TRUE(h.sdk->currentSessionId().has_value());
-    EXPECT_NE(h.sdk->currentSessionId(), before);
 }
 
 TEST(Capture, QueuedEventsCarryIdentityTimeSessionAndEveryPropertyLayer) {
@@ -302,8 +240,6 @@ TEST(Capture, QueuedEventsCarryIdentityTimeSessionAndEveryPropertyLayer) {
     const QString session = *h.sdk->currentSessionId();
     EXPECT_EQ(events[0].value("distinct_id"), anonymous);
     EXPECT_EQ(events[0].value("timestamp"), "2026-03-01T10:00:00.250Z");
-    EXPECT_TRUE(isUuidV7(events[0].value("uuid").toString()));
-    EXPECT_FALSE(events[0].contains("api_key"));
     const QJsonObject p = propertiesOf(events[0]);
     const QJsonObject expected{
         {"$app_name", "Varno"},
@@ -351,25 +287,6 @@ TEST(Capture, QueuedEventsCarryIdentityTimeSessionAndEveryPropertyLayer) {
     EXPECT_EQ(propertiesOf(events[3]).value("$session_id"), session) << "but not a blank one";
 }
 
-TEST(Capture, SessionIdsFollowTheClockResetAndTheBackground) {
-    SdkHarness h;
-    h.sdk->setup(h.config());
-    auto sessionAfter = [&](std::chrono::milliseconds pause) {
-        h.clock.advance(pause);
-        h.sdk->capture("e", {});
-        return propertiesOf(h.queued().last()).value("$session_id");
-    };
-    const QJsonValue first = sessionAfter(0ms);
-    EXPECT_TRUE(first.isString());
-    EXPECT_EQ(sessionAfter(29min), first);
-    const QJsonValue second = sessionAfter(31min);
-    EXPECT_NE(second, first);
-    h.sdk->reset();
-    EXPECT_NE(sessionAfter(0ms), second);
-    h.sdk->applicationDidEnterBackground();
-    EXPECT_TRUE(sessionAfter(31min).isUndefined()) << "no session in the background";
-}
-
 TEST(Capture, UnserialisablePropertiesAreDroppedOneByOne) {
     SdkHarness h;
     h.sdk->setup(h.config());
@@ -377,7 +294,6 @@ TEST(Capture, UnserialisablePropertiesAreDroppedOneByOne) {
         QDateTime::fromString("2026-02-28T23:59:58.900+01:00", Qt::ISODateWithMs);
     h.sdk->capture("mixed", {
                                 {"big", qulonglong(1) << 40},
-                                {"ratio", 0.5},
                                 {"none", QVariant()},
                                 {"when", when},
                                 {"list", QVariantList{1, "two", QVariantMap{{"three", 3}}}},
@@ -390,7 +306,6 @@ TEST(Capture, UnserialisablePropertiesAreDroppedOneByOne) {
                             });
     const QJsonObject p = propertiesOf(h.queued().at(0));
     EXPECT_EQ(p.value("big"), QJsonValue(qint64(1) << 40));
-    EXPECT_EQ(p.value("ratio"), 0.5);
     EXPECT_TRUE(p.contains("none") && p.value("none").isNull());
     EXPECT_EQ(p.value("when"), "2026-02-28T22:59:58Z");
     EXPECT_EQ(p.value("list"), QJsonArray({1, "two", QJsonObject{{"three", 3}}}));
@@ -403,22 +318,16 @@ TEST(Capture, UnserialisablePropertiesAreDroppedOneByOne) {
     }
 }
 
-TEST(Capture, DeviceInfoComesFromThisMachineAndMissingValuesAreLeftOut) {
+TEST(Capture, DeviceInfoComesFromThisMachine) {
     const TelemetryDeviceInfo device = TelemetryDeviceInfo::current();
     EXPECT_FALSE(device.osVersion.isEmpty());
 #if defined(Q_OS_LINUX)
     EXPECT_EQ(device.osName, "Linux");
-    QFile product("/sys/class/dmi/id/product_name");
+    QFile product("/sys/class/dmi/id/product_name"); // absent in containers
     const QString model =
         product.open(QIODevice::ReadOnly) ? QString::fromUtf8(product.readAll()).trimmed() : "";
-    if (model != "To Be Filled By O.E.M.")
-        EXPECT_EQ(device.model, model); // no DMI (containers): left out, no failure
+    EXPECT_TRUE(device.model == model || device.model.isEmpty()) << "or a firmware placeholder";
 #endif
-    const QJsonObject context =
-        TelemetryContext({}, TelemetryDeviceInfo{"Linux", "6.1", {}, {}, {}}).staticContext();
-    EXPECT_FALSE(context.contains("$device_model"));
-    EXPECT_FALSE(context.contains("$app_version"));
-    EXPECT_EQ(context.value("$app_namespace"), "telemetry.unknown");
 }
 
 TEST(SdkWithDevServer, CaptureIdentifyResetAndFlushArriveGzippedInOrderUnderTheRightIds) {
@@ -427,9 +336,7 @@ TEST(SdkWithDevServer, CaptureIdentifyResetAndFlushArriveGzippedInOrderUnderTheR
     TelemetryConfig config(QStringLiteral("phc_dev"), server.baseUrl());
     config.storageFolder = dir.filePath("app");
     config.flushIntervalSeconds = 3600;
-    TelemetrySDK::Options options;
-    options.followApplicationState = false;
-    TelemetrySDK sdk(options);
+    TelemetrySDK sdk;
     sdk.setup(config);
 
     const QString anonymous = sdk.getAnonymousId();
@@ -444,9 +351,7 @@ TEST(SdkWithDevServer, CaptureIdentifyResetAndFlushArriveGzippedInOrderUnderTheR
     sdk.flush();
     // Delivered events leave the queue folder.
     ASSERT_TRUE(waitUntil([&] { return QDir(sdk.queueFolder()).isEmpty(); }, 15s));
-    EXPECT_FALSE(firstSession.isEmpty());
-    EXPECT_NE(firstSession, secondSession);
-    EXPECT_NE(anonymous, next);
+    EXPECT_TRUE(!firstSession.isEmpty() && firstSession != secondSession && anonymous != next);
 
     QNetworkAccessManager network;
     std::unique_ptr<QNetworkReply> reply(
@@ -471,7 +376,4 @@ TEST(SdkWithDevServer, CaptureIdentifyResetAndFlushArriveGzippedInOrderUnderTheR
         EXPECT_EQ(event.value("distinct_id"), expected[i][1]);
         EXPECT_EQ(propertiesOf(event).value("$session_id"), expected[i][2]);
     }
-    EXPECT_EQ(
-        propertiesOf(received[1].toObject().value("event").toObject()).value("$anon_distinct_id"),
-        anonymous);
 }
