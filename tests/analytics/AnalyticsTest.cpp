@@ -1,190 +1,177 @@
 #include "analytics/Analytics.h"
+#include "analytics/client/TelemetrySDK.h"
+#include "support/AwaitTask.h"
+#include "support/ScriptedHttpServer.h"
+
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
-#include <optional>
+#include <tuple>
 
-using varno::Analytics;
-using varno::TelemetryClient;
-using varno::TelemetryConfig;
-using varno::User;
+using namespace varno;
+using namespace varno::test;
+using namespace std::chrono_literals;
 
 namespace {
 
-// Records every call and answers the identity questions like the real client:
-// anonymous until identify, anonymous again (with a fresh id) after reset.
-class RecordingClient : public TelemetryClient {
-public:
-    void setup(const TelemetryConfig& config) override {
-        calls.append(QStringLiteral("setup"));
-        this->config.emplace(config);
+// Points the user's home and data folders at a temporary folder while it lives.
+struct TemporaryHome {
+    QTemporaryDir dir;
+    const QByteArray home = qgetenv("HOME"), data = qgetenv("XDG_DATA_HOME");
+    TemporaryHome() {
+        qputenv("HOME", dir.path().toUtf8());
+        qputenv("XDG_DATA_HOME", dir.filePath("data").toUtf8());
     }
-    QString getDistinctId() override { return distinctId.isEmpty() ? anonymousId : distinctId; }
-    QString getAnonymousId() override { return anonymousId; }
-    void identify(const QString& id, const QVariantMap& properties) override {
-        calls.append(QStringLiteral("identify ") + id);
-        distinctId = id;
-        lastUserProperties = properties;
+    ~TemporaryHome() {
+        qputenv("HOME", home);
+        data.isNull() ? qunsetenv("XDG_DATA_HOME") : qputenv("XDG_DATA_HOME", data);
     }
-    void reset() override {
-        calls.append(QStringLiteral("reset"));
-        distinctId.clear();
-        anonymousId = QStringLiteral("anon-%1").arg(++resets);
-    }
-    void capture(const QString& event, const QVariantMap& properties) override {
-        calls.append(QStringLiteral("capture ") + event);
-        lastProperties = properties;
-    }
-    void flush() override { calls.append(QStringLiteral("flush")); }
-
-    QStringList calls;
-    std::optional<TelemetryConfig> config;
-    QString anonymousId = QStringLiteral("anon-0");
-    QString distinctId;
-    int resets = 0;
-    QVariantMap lastProperties;
-    QVariantMap lastUserProperties;
 };
 
-QVariantMap goodInfo() {
-    return {
-        {QStringLiteral("VarnoTelemetryProjectToken"), QStringLiteral("  tok_123\n")},
-        {QStringLiteral("VarnoTelemetryHost"), QStringLiteral("https://ingest.example.com")},
-        {QStringLiteral("CFBundleShortVersionString"), QStringLiteral("1.2.3")},
-        {QStringLiteral("CFBundleVersion"), QStringLiteral("45")},
-        {QStringLiteral("VarnoTelemetryEnvironment"), QStringLiteral("staging")},
-    };
+const User ada{"u-ada", "Ada", "ada@example.com"};
+
+void syncAndCaptureEverything(const Analytics& analytics) {
+    analytics.syncUser(ada);
+    for (auto event : {Analytics::Event::appLaunched, Analytics::Event::leaderboardOpened,
+                       Analytics::Event::usageSyncCompleted, Analytics::Event::referralLinkCopied})
+        analytics.capture(event);
 }
 
-const User alice{QStringLiteral("u-alice"), QStringLiteral("Alice"), QStringLiteral("a@x.io")};
-const User bob{QStringLiteral("u-bob"), QStringLiteral("Bob"), QStringLiteral("b@x.io")};
+// Keeps the configuration it was set up with; everything else does nothing.
+struct SetupRecorder : TelemetryClient {
+    std::optional<TelemetryConfig> config;
+    void setup(const TelemetryConfig& with) override { config.emplace(with); }
+    QString getDistinctId() override { return {}; }
+    QString getAnonymousId() override { return {}; }
+    void identify(const QString&, const QVariantMap&) override {}
+    void reset() override {}
+    void capture(const QString&, const QVariantMap&) override {}
+    void flush() override {}
+};
 
 } // namespace
 
-TEST(Analytics, ConfigurationThatLeavesAnalyticsOff) {
-    struct Case {
-        const char* name;
-        QVariant token;
-        QVariant host;
-    };
-    const Case cases[] = {
-        {"token missing", QVariant(), QStringLiteral("https://ingest.example.com")},
-        {"token blank", QStringLiteral(" \n\t "), QStringLiteral("https://ingest.example.com")},
-        {"token not text", 42, QStringLiteral("https://ingest.example.com")},
-        {"host missing", QStringLiteral("tok"), QVariant()},
-        {"host not text", QStringLiteral("tok"), QVariantMap{}},
-        {"host plain http", QStringLiteral("tok"), QStringLiteral("http://ingest.example.com")},
-        {"host with user", QStringLiteral("tok"), QStringLiteral("https://me@ingest.example.com")},
-        {"host with password", QStringLiteral("tok"),
-         QStringLiteral("https://:pw@ingest.example.com")},
-        {"https without host", QStringLiteral("tok"), QStringLiteral("https:ingest")},
-        {"host not a URL", QStringLiteral("tok"), QStringLiteral("https://in gest")},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        QVariantMap info = goodInfo();
-        info.remove(QStringLiteral("VarnoTelemetryProjectToken"));
-        info.remove(QStringLiteral("VarnoTelemetryHost"));
-        if (c.token.isValid())
-            info.insert(QStringLiteral("VarnoTelemetryProjectToken"), c.token);
-        if (c.host.isValid())
-            info.insert(QStringLiteral("VarnoTelemetryHost"), c.host);
-        RecordingClient client;
-        Analytics analytics = Analytics::configured(info, &client);
-        EXPECT_EQ(analytics.client(), nullptr);
-        EXPECT_EQ(analytics.properties(),
-                  (QVariantMap{{QStringLiteral("platform"), QStringLiteral("linux")}}));
-        analytics.syncUser(alice);
-        analytics.capture(Analytics::Event::appLaunched);
-        EXPECT_TRUE(client.calls.isEmpty()) << client.calls.join(", ").toStdString();
+TEST(Analytics, SetsTheClientUpWithAutomaticCaptureOff) {
+    SetupRecorder client;
+    Analytics::configured({{"VarnoTelemetryProjectToken", "tok"},
+                           {"VarnoTelemetryHost", "https://ingest.example.com"}},
+                          &client);
+    ASSERT_TRUE(client.config);
+    EXPECT_FALSE(client.config->captureApplicationLifecycleEvents);
+    EXPECT_FALSE(client.config->captureScreenViews);
+    EXPECT_FALSE(client.config->enableSwizzling);
+    EXPECT_FALSE(client.config->preloadFeatureFlags);
+    EXPECT_FALSE(client.config->errorTrackingConfig.autoCapture);
+}
+
+TEST(Analytics, ConfiguredWrapperSendsTheFourEventsGzippedToAnHttpsHostAndFollowsTheUser) {
+    TemporaryHome home;
+    ScriptedHttpServer::trustCertificateProcessWide();
+    ScriptedHttpServer server(ScriptedHttpServer::Scheme::https);
+    server.setDefault(ScriptedResponse::reply(200, "{}"));
+    // No build number or environment: those go out as "unknown" and "production".
+    const QVariantMap info{{"VarnoTelemetryProjectToken", " phc_live\n"},
+                           {"VarnoTelemetryHost", server.url().toString()},
+                           {"CFBundleShortVersionString", "1.2.3"},
+                           {"CFBundleIdentifier", "app.varno"}};
+    TelemetrySDK sdk;
+    sdk.setApplicationInfo(TelemetryApplicationInfo::fromInfoDictionary(info));
+    const Analytics analytics = Analytics::configured(info, &sdk);
+    ASSERT_EQ(analytics.client(), &sdk);
+    EXPECT_EQ(sdk.storageFolder(), home.dir.filePath("data/app.varno/phc_live"));
+    const QString anonymous = sdk.getAnonymousId();
+    syncAndCaptureEverything(analytics);
+    EXPECT_EQ(sdk.getAnonymousId(), anonymous) << "identifying an anonymous client resets nothing";
+    sdk.flush();
+    ASSERT_TRUE(waitUntil([&] { return QDir(sdk.queueFolder()).isEmpty(); })) << "all sent";
+
+    QList<QJsonObject> received;
+    for (const RecordedRequest& request : server.requests()) {
+        if (request.pathWithoutQuery() != "/batch")
+            continue;
+        EXPECT_EQ(request.header("Content-Encoding"), "gzip"); // and the server inflated it
+        const QJsonObject body = QJsonDocument::fromJson(request.body).object();
+        EXPECT_EQ(body.value("api_key"), "phc_live");
+        for (const QJsonValue& event : body.value("batch").toArray())
+            received.append(event.toObject());
+    }
+    const QStringList names = {"$identify", "app_launched", "leaderboard_opened",
+                               "usage_sync_completed", "referral_link_copied"};
+    ASSERT_EQ(received.size(), names.size());
+    EXPECT_EQ(received[0]["properties"].toObject()["$set"],
+              QJsonObject({{"name", "Ada"},
+                           {"email", "ada@example.com"},
+                           {"vivu_user_id", "u-ada"},
+                           {"auth_provider", "github"}}));
+    for (int i = 0; i < names.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(received[i]["event"], names[i]);
+        EXPECT_EQ(received[i]["distinct_id"], "u-ada");
+        if (i == 0)
+            continue;
+        const QJsonObject properties = received[i]["properties"].toObject();
+        EXPECT_EQ(properties["app_version"], "1.2.3");
+        EXPECT_EQ(properties["app_build"], "unknown");
+        EXPECT_EQ(properties["environment"], "production");
+        EXPECT_EQ(properties["platform"], "linux");
+    }
+
+    // The same user again keeps the identity; another user, or nobody, resets it first.
+    const std::vector<std::tuple<std::optional<User>, bool>> steps = {
+        {ada, false},
+        {User{"u-bob", "Bob", "b@x.io"}, true},
+        {std::nullopt, true},
+        {std::nullopt, false}};
+    for (const auto& [user, resets] : steps) {
+        const QString before = sdk.getAnonymousId();
+        analytics.syncUser(user);
+        EXPECT_EQ(sdk.getAnonymousId() != before, resets)
+            << (user ? user->id : "nobody").toStdString();
+        EXPECT_EQ(sdk.getDistinctId(), user ? user->id : sdk.getAnonymousId());
     }
 }
 
-TEST(Analytics, ConfiguredClientIsSetUpWithAutomaticCaptureOff) {
-    RecordingClient client;
-    Analytics analytics = Analytics::configured(goodInfo(), &client);
-    ASSERT_EQ(analytics.client(), &client);
-    ASSERT_TRUE(client.config.has_value());
-    const TelemetryConfig& config = *client.config;
-    EXPECT_EQ(config.projectToken, QStringLiteral("tok_123")); // trimmed by the configuration
-    EXPECT_EQ(config.host, QUrl(QStringLiteral("https://ingest.example.com")));
-    EXPECT_FALSE(config.captureApplicationLifecycleEvents);
-    EXPECT_FALSE(config.captureScreenViews);
-    EXPECT_FALSE(config.enableSwizzling);
-    EXPECT_FALSE(config.preloadFeatureFlags);
-    EXPECT_FALSE(config.errorTrackingConfig.autoCapture);
-    // Everything else keeps its default.
-    EXPECT_EQ(config.flushAt, 20);
-    EXPECT_FALSE(config.debug);
-    EXPECT_FALSE(config.optOut);
-    EXPECT_TRUE(config.sendFeatureFlagEvent);
-
-    analytics.capture(Analytics::Event::usageSyncCompleted);
-    EXPECT_EQ(client.calls.last(), QStringLiteral("capture usage_sync_completed"));
-    EXPECT_EQ(client.lastProperties, (QVariantMap{
-                                         {QStringLiteral("app_version"), QStringLiteral("1.2.3")},
-                                         {QStringLiteral("app_build"), QStringLiteral("45")},
-                                         {QStringLiteral("environment"), QStringLiteral("staging")},
-                                         {QStringLiteral("platform"), QStringLiteral("linux")},
-                                     }));
-}
-
-TEST(Analytics, MissingVersionKeysAndPlatformOverride) {
-    QVariantMap info = goodInfo();
-    info.remove(QStringLiteral("CFBundleVersion"));
-    info.remove(QStringLiteral("VarnoTelemetryEnvironment"));
-    info.insert(QStringLiteral("CFBundleShortVersionString"), 7); // not text
-    info.insert(QStringLiteral("platform"), QStringLiteral("amiga"));
-    RecordingClient client;
-    Analytics analytics = Analytics::configured(info, &client);
-    EXPECT_EQ(analytics.properties().value(QStringLiteral("app_version")),
-              QStringLiteral("unknown"));
-    EXPECT_EQ(analytics.properties().value(QStringLiteral("app_build")), QStringLiteral("unknown"));
-    EXPECT_EQ(analytics.properties().value(QStringLiteral("environment")),
-              QStringLiteral("production"));
-    EXPECT_EQ(analytics.properties().size(), 4);
-
-    Analytics direct(&client, {{QStringLiteral("platform"), QStringLiteral("amiga")}});
-    EXPECT_EQ(direct.properties().value(QStringLiteral("platform")), QStringLiteral("linux"));
-}
-
-TEST(Analytics, EventWireNames) {
-    RecordingClient client;
-    Analytics analytics(&client);
-    analytics.capture(Analytics::Event::appLaunched);
-    analytics.capture(Analytics::Event::leaderboardOpened);
-    analytics.capture(Analytics::Event::usageSyncCompleted);
-    analytics.capture(Analytics::Event::referralLinkCopied);
-    EXPECT_EQ(client.calls,
-              (QStringList{"capture app_launched", "capture leaderboard_opened",
-                           "capture usage_sync_completed", "capture referral_link_copied"}));
-}
-
-TEST(Analytics, IdentityFollowsTheSignedInUser) {
-    RecordingClient client;
-    Analytics analytics(&client);
-
-    analytics.syncUser(alice); // anonymous client: identify only
-    EXPECT_EQ(client.calls, QStringList{"identify u-alice"});
-    EXPECT_EQ(client.lastUserProperties,
-              (QVariantMap{{QStringLiteral("name"), QStringLiteral("Alice")},
-                           {QStringLiteral("email"), QStringLiteral("a@x.io")},
-                           {QStringLiteral("vivu_user_id"), QStringLiteral("u-alice")},
-                           {QStringLiteral("auth_provider"), QStringLiteral("github")}}));
-
-    client.calls.clear();
-    analytics.syncUser(alice); // same user again: no reset, identify again
-    EXPECT_EQ(client.calls, QStringList{"identify u-alice"});
-
-    client.calls.clear();
-    analytics.syncUser(bob); // switching users: reset first
-    EXPECT_EQ(client.calls, (QStringList{"reset", "identify u-bob"}));
-
-    client.calls.clear();
-    analytics.syncUser(std::nullopt); // sign-out: reset only
-    EXPECT_EQ(client.calls, QStringList{"reset"});
-
-    client.calls.clear();
-    analytics.syncUser(std::nullopt); // already anonymous: nothing
-    EXPECT_TRUE(client.calls.isEmpty());
+TEST(Analytics, AnUnusableConfigurationStartsNoClientWritesNothingAndSendsNothing) {
+    TemporaryHome home;
+    ScriptedHttpServer server; // every host below points here
+    server.setDefault(ScriptedResponse::reply(200, "{}"));
+    const QString https = "https://" + server.url().authority();
+    const std::vector<std::tuple<const char*, QVariant, QVariant>> cases = {
+        // name, token, host
+        {"nothing", {}, {}},
+        {"token missing", {}, https},
+        {"token blank", " \n\t ", https},
+        {"token not text", 42, https},
+        {"host missing", "phc_live", {}},
+        {"host not text", "phc_live", QVariantMap{}},
+        {"host plain http", "phc_live", server.url().toString()},
+        {"host with user", "phc_live", "https://me@" + server.url().authority()},
+        {"host with password", "phc_live", "https://:pw@" + server.url().authority()},
+        {"https without host", "phc_live", "https:ingest"},
+        {"host not a URL", "phc_live", "https://in gest"},
+    };
+    for (const auto& [name, token, host] : cases) {
+        SCOPED_TRACE(name);
+        QVariantMap info{{"CFBundleIdentifier", "app.varno"}};
+        if (token.isValid())
+            info.insert("VarnoTelemetryProjectToken", token);
+        if (host.isValid())
+            info.insert("VarnoTelemetryHost", host);
+        // The application's own instance, as the composition root passes it.
+        const Analytics analytics = Analytics::configured(info, &TelemetrySDK::shared());
+        EXPECT_EQ(analytics.client(), nullptr);
+        EXPECT_EQ(analytics.properties(), (QVariantMap{{"platform", "linux"}}));
+        syncAndCaptureEverything(analytics);
+        analytics.syncUser(std::nullopt);
+    }
+    waitUntil([] { return false; }, 100ms); // anything started would have acted by now
+    EXPECT_FALSE(TelemetrySDK::shared().isEnabled());
+    EXPECT_TRUE(
+        QDir(home.dir.path()).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+    EXPECT_EQ(server.requestCount(), 0);
 }
