@@ -5,10 +5,9 @@
 #include <QSet>
 #include <gtest/gtest.h>
 
-using varno::AppError;
-using varno::GitHubLogin;
+using namespace varno;
 
-TEST(GitHubLogin, RandomTokensAreFreshLowerCaseHex) {
+TEST(GitHubLogin, FreshTokensAndTheirChallenge) {
     const QRegularExpression shape(QStringLiteral("^[0-9a-f]{64}$"));
     QSet<QString> seen;
     for (int i = 0; i < 200; ++i) {
@@ -17,71 +16,65 @@ TEST(GitHubLogin, RandomTokensAreFreshLowerCaseHex) {
         seen.insert(token);
     }
     EXPECT_EQ(seen.size(), 200);
-}
-
-TEST(GitHubLogin, ChallengeIsHexSha256OfTheUtf8Verifier) {
-    // Known digests: SHA-256("abc") and SHA-256 of the UTF-8 bytes of "é".
-    EXPECT_EQ(GitHubLogin::challenge(QStringLiteral("abc")),
-              QStringLiteral("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"));
-    EXPECT_EQ(GitHubLogin::challenge(QString::fromUtf8("\xc3\xa9")),
-              QStringLiteral("4a99557e4033c3539de2eb65472017cad5f9557f7a0625a09f1c3f6e2ba69c4c"));
+    // Lower-case hex SHA-256 of the UTF-8 bytes: known digests of "abc" and "é".
+    EXPECT_EQ(GitHubLogin::challenge("abc"),
+              "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    EXPECT_EQ(GitHubLogin::challenge("\xc3\xa9"),
+              "4a99557e4033c3539de2eb65472017cad5f9557f7a0625a09f1c3f6e2ba69c4c");
 }
 
 TEST(GitHubLogin, CallbackChecks) {
     const QString state(64, QLatin1Char('5'));
     const QString code = QStringLiteral("0123456789abcdef").repeated(4);
-    const QString other(64, QLatin1Char('6'));
-    const QString notVerified =
-        QStringLiteral("GitHub sign-in could not be verified. Please try again.");
-    const QString expired =
-        QStringLiteral("GitHub sign-in was cancelled or expired. Please try again.");
-    const QString good = QStringLiteral("varno://auth/callback?state=%1&code=%2").arg(state, code);
-
-    struct Case {
-        QString url;
-        QString expected; // the code, or the error message
+    // In the cases: {s} the expected state, {o} another one, {c} a good code, {C} it
+    // in upper case, {short} one character short, {bad} with a last character not hex.
+    const auto fill = [&](const char* text) {
+        return QString::fromUtf8(text)
+            .replace("{s}", state)
+            .replace("{o}", QString(64, QLatin1Char('6')))
+            .replace("{c}", code)
+            .replace("{C}", code.toUpper())
+            .replace("{short}", code.left(63))
+            .replace("{bad}", code.left(63) + 'g');
     };
-    const QList<Case> cases = {
-        {good, code},
-        {QStringLiteral("varno://auth/callback?code=%2&state=%1&extra=1").arg(state, code), code},
+    const char* notVerified = "GitHub sign-in could not be verified. Please try again.";
+    const char* expired = "GitHub sign-in was cancelled or expired. Please try again.";
+    const QList<std::pair<const char*, const char*>> cases = {
+        // url, and the code it yields or the message it is refused with
+        {"varno://auth/callback?state={s}&code={c}", "{c}"},
+        {"varno://auth/callback?code={c}&state={s}&extra=1", "{c}"},
         // Where it comes from.
-        {QStringLiteral("otherapp://auth/callback?state=%1&code=%2").arg(state, code), notVerified},
-        {QStringLiteral("varno://evil/callback?state=%1&code=%2").arg(state, code), notVerified},
-        {QStringLiteral("varno://auth/other?state=%1&code=%2").arg(state, code), notVerified},
-        {QStringLiteral("varno://auth/callback/?state=%1&code=%2").arg(state, code), notVerified},
-        {QStringLiteral("varno:/callback?state=%1&code=%2").arg(state, code), notVerified},
-        {QStringLiteral("not a url"), notVerified},
-        // The state.
-        {QStringLiteral("varno://auth/callback?code=%1").arg(code), notVerified},
-        {QStringLiteral("varno://auth/callback?state&code=%1").arg(code), notVerified},
-        {QStringLiteral("varno://auth/callback?state=&code=%1").arg(code), notVerified},
-        {QStringLiteral("varno://auth/callback?state=%1&code=%2").arg(other, code), notVerified},
-        {QStringLiteral("varno://auth/callback?state=%1&state=%1&code=%2").arg(state, code),
-         notVerified},
-        {QStringLiteral("varno://auth/callback?state=%1&error=access_denied").arg(other),
-         notVerified},
+        {"otherapp://auth/callback?state={s}&code={c}", notVerified},
+        {"varno://evil/callback?state={s}&code={c}", notVerified},
+        {"varno://auth/other?state={s}&code={c}", notVerified},
+        {"varno://auth/callback/?state={s}&code={c}", notVerified},
+        {"varno:/callback?state={s}&code={c}", notVerified},
+        {"not a url", notVerified},
+        // The state; a wrong one wins over an error item.
+        {"varno://auth/callback?code={c}", notVerified},
+        {"varno://auth/callback?state&code={c}", notVerified},
+        {"varno://auth/callback?state=&code={c}", notVerified},
+        {"varno://auth/callback?state={o}&code={c}", notVerified},
+        {"varno://auth/callback?state={s}&state={s}&code={c}", notVerified},
+        {"varno://auth/callback?state={o}&error=access_denied", notVerified},
         // An error item wins over a good code, with or without a value.
-        {good + QStringLiteral("&error=access_denied"), expired},
-        {good + QStringLiteral("&error"), expired},
+        {"varno://auth/callback?state={s}&code={c}&error=access_denied", expired},
+        {"varno://auth/callback?state={s}&code={c}&error", expired},
         // The code.
-        {QStringLiteral("varno://auth/callback?state=%1").arg(state), expired},
-        {QStringLiteral("varno://auth/callback?state=%1&code").arg(state), expired},
-        {QStringLiteral("varno://auth/callback?state=%1&code=%2&code=%2").arg(state, code),
-         expired},
-        {QStringLiteral("varno://auth/callback?state=%1&code=%2").arg(state, code.toUpper()),
-         expired},
-        {QStringLiteral("varno://auth/callback?state=%1&code=%2").arg(state, code.left(63)),
-         expired},
-        {QStringLiteral("varno://auth/callback?state=%1&code=%2").arg(state, code + 'a'), expired},
-        {QStringLiteral("varno://auth/callback?state=%1&code=%2").arg(state, code.left(63) + 'g'),
-         expired},
+        {"varno://auth/callback?state={s}", expired},
+        {"varno://auth/callback?state={s}&code", expired},
+        {"varno://auth/callback?state={s}&code={c}&code={c}", expired},
+        {"varno://auth/callback?state={s}&code={C}", expired},
+        {"varno://auth/callback?state={s}&code={c}a", expired},
+        {"varno://auth/callback?state={s}&code={short}", expired},
+        {"varno://auth/callback?state={s}&code={bad}", expired},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.url.toStdString());
+    for (const auto& [url, expected] : cases) {
+        SCOPED_TRACE(url);
         try {
-            EXPECT_EQ(GitHubLogin::code(QUrl(c.url), state), c.expected);
+            EXPECT_EQ(GitHubLogin::code(QUrl(fill(url)), state), fill(expected));
         } catch (const AppError& e) {
-            EXPECT_EQ(e.message(), c.expected);
+            EXPECT_EQ(e.message(), fill(expected));
         }
     }
 }

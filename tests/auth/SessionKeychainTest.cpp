@@ -1,95 +1,139 @@
 #include "auth/SessionKeychain.h"
 #include "auth/MemorySecretStore.h"
+#include "auth/QtKeychainSecretStore.h"
 #include "model/Errors.h"
 
 #include "support/AwaitTask.h"
 
+#include <QCoreApplication>
+#include <QDir>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-using varno::AppError;
-using varno::MemorySecretStore;
-using varno::SavedSession;
-using varno::SessionKeychain;
-using varno::User;
-using varno::test::awaitTask;
+using namespace varno;
+using test::awaitTask;
 
 namespace {
 
+const char* childMarker = "VARNO_SECRET_SERVICE_CHILD";
+
 SavedSession session(const char* token) {
-    return SavedSession{QString::fromLatin1(token),
-                        User{QStringLiteral("u1"), QStringLiteral("Ann"), QStringLiteral("a@x")},
-                        QStringLiteral("https://varno.example")};
+    return SavedSession{token, User{"u1", "Ann", "a@x"}, "https://varno.example"};
 }
 
-QString saveError(std::shared_ptr<MemorySecretStore> store, const SavedSession& s) {
+QString saveError(const std::shared_ptr<MemorySecretStore>& store, const char* token) {
     try {
-        awaitTask(SessionKeychain::save(store, s));
+        awaitTask(SessionKeychain::save(store, session(token)));
         return {};
     } catch (const AppError& e) {
         return e.message();
     }
 }
 
-} // namespace
-
-TEST(SessionKeychain, SaveReadAndOverwriteOneItem) {
-    auto store = std::make_shared<MemorySecretStore>();
+// Runs inside a private D-Bus session with a freshly unlocked gnome-keyring.
+void roundTripAgainstTheRunningService() {
+    auto store = std::make_shared<QtKeychainSecretStore>(std::chrono::seconds(20));
     EXPECT_EQ(awaitTask(SessionKeychain::read(store)), std::nullopt);
-
-    awaitTask(SessionKeychain::save(store, session("first")));
-    awaitTask(SessionKeychain::save(store, session("second")));
-    EXPECT_EQ(awaitTask(SessionKeychain::read(store)), session("second"));
-    EXPECT_EQ(store->itemCount(), 1);
-    EXPECT_EQ(store->item(QStringLiteral("app.varno.prototype"), QStringLiteral("session")),
-              session("second").toJson());
-
+    for (const char* token : {"first", "second"}) {
+        awaitTask(SessionKeychain::save(store, session(token)));
+        EXPECT_EQ(awaitTask(SessionKeychain::read(store)), session(token));
+    }
     awaitTask(SessionKeychain::remove(store));
-    EXPECT_EQ(store->itemCount(), 0);
     EXPECT_EQ(awaitTask(SessionKeychain::read(store)), std::nullopt);
-    awaitTask(SessionKeychain::remove(store)); // nothing there: still silent
+    awaitTask(SessionKeychain::remove(store)); // already gone: silent
 }
 
+} // namespace
+
 TEST(SessionKeychain, BadItemsReadAsNothingAndStay) {
-    const QList<QByteArray> bad = {
-        "not json",
-        R"({"user":{"id":"u","name":"n","email":"e"},"serverURL":"https://x"})",
-        R"({"token":"t","serverURL":"https://x"})",
-        R"({"token":"t","user":{"id":"u","name":"n","email":"e"}})",
-        R"({"token":7,"user":{"id":"u","name":"n","email":"e"},"serverURL":"https://x"})",
-        "",
-    };
-    for (const QByteArray& data : bad) {
+    const QByteArray user = R"("user":{"id":"u","name":"n","email":"e"})";
+    for (const QByteArray& data :
+         {QByteArray("not json"), QByteArray(), "{" + user + R"(,"serverURL":"https://x"})",
+          QByteArray(R"({"token":"t","serverURL":"https://x"})"), R"({"token":"t",)" + user + "}",
+          R"({"token":7,)" + user + R"(,"serverURL":"https://x"})"}) {
         SCOPED_TRACE(data.toStdString());
         auto store = std::make_shared<MemorySecretStore>();
         store->setItem(SessionKeychain::service, SessionKeychain::key, data);
         EXPECT_EQ(awaitTask(SessionKeychain::read(store)), std::nullopt);
         EXPECT_EQ(store->item(SessionKeychain::service, SessionKeychain::key), data);
     }
-    auto failing = std::make_shared<MemorySecretStore>();
-    failing->setItem(SessionKeychain::service, SessionKeychain::key, session("t").toJson());
-    failing->failReads = true;
-    EXPECT_EQ(awaitTask(SessionKeychain::read(failing)), std::nullopt);
 }
 
-TEST(SessionKeychain, SaveFailuresSayWhetherTheItemExisted) {
-    const QString updateFailed = QStringLiteral("Could not update your Keychain session.");
-    const QString addFailed = QStringLiteral("Could not save your session in Keychain.");
+TEST(SessionKeychain, SavesOneItemAndFailuresSayWhetherItExisted) {
+    auto store = std::make_shared<MemorySecretStore>();
+    EXPECT_EQ(saveError(store, "first"), QString());
+    EXPECT_EQ(saveError(store, "second"), QString());
+    EXPECT_EQ(awaitTask(SessionKeychain::read(store)), session("second"));
+    EXPECT_EQ(store->itemCount(), 1);
+    EXPECT_EQ(store->item("app.varno.prototype", "session"), session("second").toJson());
+    awaitTask(SessionKeychain::remove(store));
+    EXPECT_EQ(store->itemCount(), 0);
+    awaitTask(SessionKeychain::remove(store)); // nothing there: still silent
 
+    const QString updateFailed = QStringLiteral("Could not update your Keychain session.");
     auto existing = std::make_shared<MemorySecretStore>();
     existing->setItem(SessionKeychain::service, SessionKeychain::key, session("old").toJson());
     existing->failWrites = true;
-    EXPECT_EQ(saveError(existing, session("new")), updateFailed);
+    EXPECT_EQ(saveError(existing, "new"), updateFailed);
     EXPECT_EQ(existing->item(SessionKeychain::service, SessionKeychain::key),
               session("old").toJson());
 
     auto empty = std::make_shared<MemorySecretStore>();
     empty->failWrites = true;
-    EXPECT_EQ(saveError(empty, session("new")), addFailed);
+    EXPECT_EQ(saveError(empty, "new"), "Could not save your session in Keychain.");
     EXPECT_EQ(empty->itemCount(), 0);
 
-    // A store that can't even be read is not written to.
+    // A store that can't even be read reads as no session, and is not written to.
     auto unreadable = std::make_shared<MemorySecretStore>();
+    unreadable->setItem(SessionKeychain::service, SessionKeychain::key, session("t").toJson());
     unreadable->failReads = true;
-    EXPECT_EQ(saveError(unreadable, session("new")), updateFailed);
+    EXPECT_EQ(awaitTask(SessionKeychain::read(unreadable)), std::nullopt);
+    EXPECT_EQ(saveError(unreadable, "new"), updateFailed);
     EXPECT_EQ(unreadable->writes, 0);
+}
+
+TEST(SecretService, SessionRoundTripInARealKeyring) {
+    if (qEnvironmentVariableIsSet(childMarker))
+        return roundTripAgainstTheRunningService();
+    const QString dbusRunSession = QStandardPaths::findExecutable("dbus-run-session");
+    const QString keyringDaemon = QStandardPaths::findExecutable("gnome-keyring-daemon");
+    if (dbusRunSession.isEmpty() || keyringDaemon.isEmpty())
+        GTEST_SKIP() << "needs dbus-run-session and gnome-keyring-daemon (scripts/setup)";
+
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString home = dir.filePath("home");
+    const QString runtime = dir.filePath("runtime");
+    ASSERT_TRUE(QDir().mkpath(home) && QDir().mkpath(runtime));
+    QFile::setPermissions(runtime,
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DBUS_SESSION_BUS_ADDRESS", "XDG_DATA_HOME", "XDG_CONFIG_HOME",
+                             "XDG_CACHE_HOME", "GNOME_KEYRING_CONTROL"})
+        env.remove(name);
+    env.insert("HOME", home);
+    env.insert("XDG_RUNTIME_DIR", runtime);
+    env.insert(childMarker, "1");
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+
+    QProcess child;
+    child.setProcessEnvironment(env);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(dbusRunSession,
+                {"--", "sh", "-c",
+                 "printf pw | \"$1\" --unlock --components=secrets >/dev/null && "
+                 "exec \"$0\" --gtest_filter=SecretService.SessionRoundTripInARealKeyring",
+                 QCoreApplication::applicationFilePath(), keyringDaemon});
+    ASSERT_TRUE(child.waitForStarted(10000));
+    const bool finished = child.waitForFinished(120000);
+    const std::string output = child.readAll().toStdString();
+    if (!finished)
+        child.kill();
+    ASSERT_TRUE(finished) << "the keyring session did not finish:\n" << output;
+    EXPECT_EQ(child.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(child.exitCode(), 0) << output;
+    EXPECT_NE(output.find("[  PASSED  ] 1 test"), std::string::npos) << output;
 }
