@@ -13,6 +13,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QScreen>
+#include <QTimer>
 
 namespace varno {
 
@@ -64,16 +65,18 @@ void MenuBarController::applicationDidFinishLaunching() {
     // The menu is rebuilt at every opening, from the store as it is then.
     menu_ = std::make_unique<QMenu>();
     connect(menu_.get(), &QMenu::aboutToShow, this, [this] { rebuildMenu(menu_.get()); });
-    if (parts_.trayAvailable) {
-        statusItem_ = std::make_unique<QSystemTrayIcon>();
-        statusItem_->setIcon(chartIconForPalette());
-        statusItem_->setToolTip(QStringLiteral("Varno"));
-        // No setContextMenu: both clicks come here, as on the menu bar.
-        connect(statusItem_.get(), &QSystemTrayIcon::activated, this,
-                [this](QSystemTrayIcon::ActivationReason reason) {
-                    clicked(reason, QGuiApplication::queryKeyboardModifiers());
-                });
-        statusItem_->show();
+    if (parts_.trayAvailable && parts_.trayAvailable()) {
+        createStatusItem();
+    } else if (parts_.trayAvailable) {
+        // Until a tray appears, `varno --toggle` reaches the panel.
+        trayWatch_ = std::make_unique<QTimer>();
+        connect(trayWatch_.get(), &QTimer::timeout, this, [this] {
+            if (parts_.trayAvailable()) {
+                trayWatch_->stop();
+                createStatusItem();
+            }
+        });
+        trayWatch_->start(parts_.trayRecheck);
     }
 
     QPointer<MenuBarController> self(this);
@@ -95,6 +98,19 @@ void MenuBarController::applicationDidFinishLaunching() {
 
     sessionRestorationTask_ =
         Job::start([this](std::stop_token token) { return restoreSession(token); });
+}
+
+void MenuBarController::createStatusItem() {
+    statusItem_ = std::make_unique<QSystemTrayIcon>();
+    statusItem_->setIcon(chartIconForPalette());
+    statusItem_->setToolTip(QStringLiteral("Varno"));
+    // No setContextMenu: both clicks come here, as on the menu bar.
+    connect(statusItem_.get(), &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                clicked(reason, QGuiApplication::queryKeyboardModifiers());
+            });
+    statusItem_->show();
+    emit statusItemShown();
 }
 
 QCoro::Task<void> MenuBarController::restoreSession(std::stop_token token) {

@@ -18,6 +18,7 @@
 #include <stop_token>
 
 class QMenu;
+class QTimer;
 class QMessageBox;
 
 namespace varno {
@@ -42,7 +43,11 @@ struct MenuBarParts {
     // The saved session, read without blocking the main thread; none when there is
     // none or it cannot be read.
     std::function<QCoro::Task<std::optional<SavedSession>>(std::stop_token)> readSession;
-    bool trayAvailable = QSystemTrayIcon::isSystemTrayAvailable();
+    // Whether a tray (notification area) is there to hold the status item. Asked
+    // at launch and then every trayRecheck until one appears (a session's tray
+    // host may start after the app).
+    std::function<bool()> trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
+    std::chrono::milliseconds trayRecheck = std::chrono::seconds(5);
     // Writes plain text to the clipboard; true when reading it back gives the same text.
     std::function<bool(const QString&)> writeClipboard = defaultClipboardWriter();
     Sleeper sleeper = &ContinuousClock::sleep;
@@ -103,8 +108,10 @@ signals:
     // A modal alert has been put up (it deletes itself when dismissed).
     void alertShown(QMessageBox* alert);
     void automaticSyncStarted();
+    void statusItemShown();
 
 private:
+    void createStatusItem();
     void showLeaderboard(const QRect& anchor);
     void leftClick(std::optional<QPoint> pointer);
     void popUpMenu(const QPoint& at);
@@ -120,6 +127,7 @@ private:
     AppStore* store_;
     std::unique_ptr<QSystemTrayIcon> statusItem_;
     std::unique_ptr<QMenu> menu_;
+    std::unique_ptr<QTimer> trayWatch_;
     std::unique_ptr<GlassPanel> panel_;
     std::shared_ptr<Job> sessionRestorationTask_;
     std::shared_ptr<Job> automaticSyncTask_;

@@ -10,7 +10,7 @@
 #include "model/Errors.h"
 #include "store/AppStore.h"
 
-#include "store/StoreHarness.h"
+#include "Gate.h"
 #include "support/AwaitTask.h"
 #include "support/ScriptedHttpServer.h"
 
@@ -28,39 +28,56 @@
 
 namespace varno::test {
 
-class CountingTelemetry : public RecordingTelemetry {
+// Records what the analytics wrapper asks of the client, in order.
+class CountingTelemetry : public TelemetryClient {
 public:
+    void setup(const TelemetryConfig&) override {}
+    QString getDistinctId() override {
+        return identified.isEmpty() ? QStringLiteral("anon") : identified;
+    }
+    QString getAnonymousId() override { return QStringLiteral("anon"); }
+    void identify(const QString& id, const QVariantMap&) override {
+        identified = id;
+        calls.append(QStringLiteral("identify ") + id);
+    }
+    void reset() override {
+        identified.clear();
+        calls.append(QStringLiteral("reset"));
+    }
+    void capture(const QString& event, const QVariantMap&) override {
+        calls.append(QStringLiteral("capture ") + event);
+    }
     void flush() override {
         ++flushes;
         calls.append(QStringLiteral("flush"));
     }
+    QStringList captures() const { return calls.filter(QStringLiteral("capture ")); }
+
+    QString identified;
+    QStringList calls;
     int flushes = 0;
 };
 
-// Holds an awaiting coroutine until opened (or its token is stopped).
-class Gate : public QObject {
-    Q_OBJECT
-public:
-    void open() {
-        opened_ = true;
-        emit opened();
-    }
-    QCoro::Task<void> wait(std::stop_token token) {
-        QTimer poll;
-        poll.start(5);
-        while (!opened_ && !token.stop_requested())
-            co_await qCoro(&poll, &QTimer::timeout);
-        if (!opened_)
-            throw CancellationError();
-    }
-    bool isOpen() const { return opened_; }
+inline User alice() {
+    return User{QStringLiteral("u-alice"), QStringLiteral("Alice"), QStringLiteral("alice@x.io")};
+}
 
-signals:
-    void opened();
+inline UsageSnapshot sampleSnapshot() {
+    return UsageSnapshot{{DailyUsage{QStringLiteral("codex"), QStringLiteral("2026-12-05"), 1200},
+                          DailyUsage{QStringLiteral("claude"), QStringLiteral("2026-12-05"), 7}},
+                         QDateTime::currentDateTimeUtc()};
+}
 
-private:
-    bool opened_ = false;
-};
+// A dashboard answer: Alice first, then one friend, and the referral code if any.
+inline QByteArray dashboardJson(std::optional<QString> referralCode) {
+    QByteArray json =
+        R"({"user":{"id":"u-alice","name":"Alice","email":"alice@x.io"},"leaderboard":[)"
+        R"({"id":"u-alice","name":"Alice","isMe":true,"codex":10,"claude":5,"total":15},)"
+        R"({"id":"u-bob","name":"Bob","isMe":false,"codex":1,"claude":1,"total":2}],"requests":[])";
+    if (referralCode)
+        json += R"(,"referralCode":")" + referralCode->toUtf8() + '"';
+    return json + '}';
+}
 
 // A controller wired to real parts: the store on Qt's network stack against a
 // scripted loopback server that answers like the Varno API, an INI settings file,
@@ -101,7 +118,8 @@ public:
 
         MenuBarParts parts;
         parts.store = store.get();
-        parts.trayAvailable = trayAvailable;
+        parts.trayAvailable = [this] { return trayAvailable; };
+        parts.trayRecheck = std::chrono::milliseconds(10);
         parts.readSession = [this](std::stop_token token) { return readSession(token); };
         parts.panelContent = [this](PanelVisibility*, std::function<void()> onSignIn,
                                     std::function<void()> onCancel) -> QWidget* {
@@ -215,8 +233,7 @@ private:
                        : ScriptedResponse::reply(usageStatus, R"({"error":"Nope."})");
         if (path == "/api/dashboard") {
             ++dashboardLoads;
-            return ScriptedResponse::reply(200,
-                                           dashboardJson({QStringLiteral("u-bob")}, referralCode));
+            return ScriptedResponse::reply(200, dashboardJson(referralCode));
         }
         if (path == "/api/auth/logout")
             return ScriptedResponse::reply(200, R"({"ok":true})");

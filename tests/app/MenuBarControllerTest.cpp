@@ -370,3 +370,25 @@ TEST(MenuBarController, PanelHangsFromTheBestAnchorAvailable) {
 
 } // namespace
 } // namespace varno
+
+namespace varno {
+namespace {
+
+TEST(MenuBarController, StatusItemAppearsWhenATrayDoes) {
+    test::ControllerHarness h;
+    MenuBarController& controller = h.launch();
+    EXPECT_EQ(controller.statusItem(), nullptr);
+    // Without a tray the panel is still reachable.
+    controller.togglePanel();
+    EXPECT_TRUE(controller.panel()->isVisible());
+    controller.togglePanel();
+
+    h.trayAvailable = true; // the session's tray host has started
+    ASSERT_TRUE(test::waitUntil([&] { return controller.statusItem() != nullptr; }, 2s));
+    EXPECT_EQ(controller.statusItem()->toolTip(), "Varno");
+    EXPECT_FALSE(controller.statusItem()->icon().isNull());
+    EXPECT_FALSE(controller.statusItem()->icon().pixmap(22, 22).isNull());
+}
+
+} // namespace
+} // namespace varno
