@@ -1,6 +1,5 @@
 #pragma once
 
-#include "analytics/Analytics.h"
 #include "async/CancellationError.h"
 #include "store/AppStore.h"
 #include "ui/AvatarLoader.h"
@@ -18,6 +17,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QScreen>
+#include <QScrollArea>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
@@ -31,39 +31,22 @@ inline std::ostream& operator<<(std::ostream& out, const QString& text) {
 inline std::ostream& operator<<(std::ostream& out, const QRect& r) {
     return out << r.x() << ',' << r.y() << ' ' << r.width() << 'x' << r.height();
 }
-inline std::ostream& operator<<(std::ostream& out, const QSize& s) {
-    return out << s.width() << 'x' << s.height();
-}
 
 namespace varno::test {
 
-class RecordingTelemetry : public TelemetryClient {
-public:
-    void setup(const TelemetryConfig&) override {}
-    QString getDistinctId() override { return "anon"; }
-    QString getAnonymousId() override { return "anon"; }
-    void identify(const QString&, const QVariantMap&) override {}
-    void reset() override {}
-    void capture(const QString& event, const QVariantMap&) override { captured.append(event); }
-    void flush() override {}
-    QStringList captured;
-};
-
-inline User me() {
-    return User{"u-me", "Me", "me@example.com"};
-}
+inline const User me{"u-me", "Me", "me@example.com"};
 
 inline LeaderboardEntry person(const QString& id, const QString& name, qint64 total,
                                bool synced = true, std::optional<QString> avatar = std::nullopt) {
     const auto syncedAt = synced ? std::optional<QString>("2026-12-05T10:00:00Z") : std::nullopt;
-    return {id, name, id == me().id, total / 2, total - total / 2, total, syncedAt, avatar};
+    return {id, name, id == me.id, total / 2, total - total / 2, total, syncedAt, avatar};
 }
 
 // The user followed by friends f1..fn, totals falling with the rank.
 inline QList<LeaderboardEntry> leaderboardOf(int people) {
     QList<LeaderboardEntry> rows;
     for (int i = 0; i < people; ++i)
-        rows.append(i == 0 ? person(me().id, me().name, 5'000'000)
+        rows.append(i == 0 ? person(me.id, me.name, 5'000'000)
                            : person(QString("f%1").arg(i), QString("Friend %1").arg(i),
                                     5'000'000 - i * 1000));
     return rows;
@@ -71,7 +54,7 @@ inline QList<LeaderboardEntry> leaderboardOf(int people) {
 
 inline Dashboard dashboardWith(QList<LeaderboardEntry> rows, QList<FriendRequest> requests = {},
                                std::optional<QString> referralCode = std::nullopt) {
-    return Dashboard{me(), std::move(rows), std::move(requests), std::move(referralCode)};
+    return Dashboard{me, std::move(rows), std::move(requests), std::move(referralCode)};
 }
 
 inline QByteArray toJson(const Dashboard& d) {
@@ -142,9 +125,12 @@ protected:
         fakes.sendRequest = [this](HttpRequest r, std::stop_token t) { return send(r, t); };
         fakes.saveSession = [](const SavedSession&) {};
         fakes.clearSession = [] {};
-        fakes.openGitHub = [this](QUrl, std::stop_token t) { return waitForBrowser(t); };
-        store = std::make_unique<AppStore>(false, std::move(fakes), &analytics, &settings,
-                                           &settings, QVariantMap{});
+        fakes.openGitHub = [this](QUrl, std::stop_token t) -> QCoro::Task<QUrl> {
+            co_await hold(browserOpen, t); // the browser never comes back
+            co_return QUrl();
+        };
+        store = std::make_unique<AppStore>(false, std::move(fakes), nullptr, &settings, &settings,
+                                           QVariantMap{});
     }
     ~PanelTest() override {
         // Let every task of the store end before the fakes it uses go away.
@@ -156,7 +142,7 @@ protected:
         QLocale::setDefault(QLocale::system());
     }
 
-    void signIn(const User& user = me()) {
+    void signIn(const User& user = me) {
         store->setSession(SavedSession{"token", user, store->serverURL()});
     }
     // The paths (after /api/) the server was asked for, with their methods.
@@ -197,11 +183,27 @@ protected:
         ASSERT_NE(button, nullptr) << text;
         QTest::mouseClick(button, Qt::LeftButton);
     }
+    // The panel menu's items, "(off)" after disabled ones; triggers the one at `choose`.
+    QStringList menu(int choose = -1) {
+        QMenu* menu = openMenu();
+        if (!menu)
+            return {"no menu"};
+        QStringList lines;
+        for (QAction* a : menu->actions())
+            lines.append(a->isSeparator() ? "---" : a->text() + (a->isEnabled() ? "" : " (off)"));
+        if (choose >= 0)
+            menu->actions().at(choose)->trigger();
+        menu->close();
+        return lines;
+    }
     QMenu* openMenu() {
         QContextMenuEvent event(QContextMenuEvent::Mouse, {10, 10},
                                 view->mapToGlobal(QPoint(10, 10)));
         QApplication::sendEvent(view, &event);
         return qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    }
+    QScrollArea* list() const {
+        return qobject_cast<QScrollArea*>(visibleWithAccessibleName(view, "Leaderboard"));
     }
     QList<QWidget*> rows() const {
         return visibleChildren(view,
@@ -217,11 +219,9 @@ protected:
 
     QTemporaryDir dir;
     QSettings settings{dir.filePath("settings.ini"), QSettings::IniFormat};
-    RecordingTelemetry telemetry;
-    Analytics analytics{&telemetry};
     std::unique_ptr<AppStore> store;
     Dashboard serverDashboard = dashboardWith(leaderboardOf(2));
-    bool holdRequests = false, browserWaiting = false;
+    bool holdRequests = false, browserOpen = true;
     QList<HttpRequest> requests;
     int cancelledRequests = 0, readings = 0, fetches = 0;
     AvatarLoader avatars{[this](QUrl, std::stop_token) -> QCoro::Task<QByteArray> {
@@ -234,31 +234,26 @@ protected:
     VarnoView* view = nullptr;
 
 private:
-    QCoro::Task<HttpResponse> send(HttpRequest request, std::stop_token token) {
-        requests.append(request);
+    // Waits while the flag is set; throws once the caller cancels.
+    QCoro::Task<void> hold(const bool& flag, std::stop_token token) {
         QTimer poll;
         poll.start(5);
-        while (holdRequests && !token.stop_requested())
+        while (flag && !token.stop_requested())
             co_await poll;
         if (token.stop_requested()) {
             ++cancelledRequests;
             throw CancellationError();
         }
+    }
+    QCoro::Task<HttpResponse> send(HttpRequest request, std::stop_token token) {
+        requests.append(request);
+        co_await hold(holdRequests, token);
         const QString path = request.url.path();
         QByteArray body =
             path.endsWith("/auth/github") ? R"({"url":"https://varno.test/a"})" : R"({"ok":true})";
         if (path.endsWith("/dashboard"))
             body = toJson(serverDashboard);
         co_return HttpResponse{true, 200, body, {}};
-    }
-    QCoro::Task<QUrl> waitForBrowser(std::stop_token token) {
-        browserWaiting = true;
-        QTimer poll;
-        poll.start(5);
-        while (!token.stop_requested())
-            co_await poll;
-        browserWaiting = false;
-        throw CancellationError();
     }
 };
 

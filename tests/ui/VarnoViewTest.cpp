@@ -1,8 +1,10 @@
 #include "UiHarness.h"
 
 #include "async/Job.h"
+#include "ui/GlassSheet.h"
 #include "ui/LeaderboardRow.h"
 
+#include <QClipboard>
 #include <QMessageBox>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -12,23 +14,7 @@ namespace {
 
 using namespace test;
 
-class VarnoViewTest : public PanelTest {
-protected:
-    QScrollArea* list() const {
-        return qobject_cast<QScrollArea*>(visibleWithAccessibleName(view, "Leaderboard"));
-    }
-    // The menu's items, "(off)" after disabled ones; triggers the one at `choose`.
-    QStringList menu(int choose = -1) {
-        QMenu* menu = openMenu();
-        QStringList lines;
-        for (QAction* a : menu->actions())
-            lines.append(a->isSeparator() ? "---" : a->text() + (a->isEnabled() ? "" : " (off)"));
-        if (choose >= 0)
-            menu->actions().at(choose)->trigger();
-        menu->close();
-        return lines;
-    }
-};
+using VarnoViewTest = PanelTest;
 
 TEST_F(VarnoViewTest, SignedOutItOffersSignInShowsTheRestoringAndTheWaitWithCancel) {
     // As the app's controller does: it runs the store's browser sign-in, and cancels it.
@@ -48,7 +34,7 @@ TEST_F(VarnoViewTest, SignedOutItOffersSignInShowsTheRestoringAndTheWaitWithCanc
     EXPECT_EQ(visibleTexts(view), idle);
 
     click("Sign in with GitHub");
-    ASSERT_TRUE(waitUntil([&] { return browserWaiting; }));
+    ASSERT_TRUE(waitUntil([&] { return store->waitingForBrowser(); }));
     EXPECT_EQ(visibleTexts(view),
               QStringList({"Leaderboard", "Restoring your sign-in…", "Cancel"}));
     click("Cancel");
@@ -115,15 +101,6 @@ TEST_F(VarnoViewTest, ARowShowsTheCompactTotalWithHelpAndOneAccessibleLabel) {
     EXPECT_EQ(LeaderboardRow::totalText(rows[4]), "1.23M") << "compact totals stay English";
 }
 
-TEST_F(VarnoViewTest, HidingAFriendDropsTheRowAndRenumbersTheRest) {
-    openSignedInWith(dashboardWith(leaderboardOf(5)));
-    store->setFriendHidden("f2", true);
-    EXPECT_EQ(ranksAndNames(), QStringList({"Rank 1, Me", "Rank 2, Friend 1", "Rank 3, Friend 3",
-                                            "Rank 4, Friend 4"}));
-    EXPECT_EQ(visibleTexts(rows()[2]).first(), "🥉");
-    EXPECT_EQ(list()->height(), 140);
-}
-
 TEST_F(VarnoViewTest, TheMenuFollowsTheSessionAndTheBusyFlagAndRunsItsItems) {
     int quits = 0;
     actions.quit = [&] { ++quits; };
@@ -157,26 +134,23 @@ TEST_F(VarnoViewTest, TheErrorShowsInAnAlertTitledVarnoWhileThePanelIsOpen) {
     open();
     QMessageBox* alert = view->errorAlert();
     ASSERT_NE(alert, nullptr);
-    EXPECT_TRUE(alert->isVisible());
     EXPECT_EQ(alert->windowTitle(), "Varno");
-    EXPECT_EQ(alert->text(), "Varno is unavailable.");
+    EXPECT_EQ(visibleTexts(alert), QStringList({"Varno is unavailable.", "OK"}));
     EXPECT_EQ(alert->windowModality(), Qt::WindowModal);
     EXPECT_EQ(alert->parentWidget()->window(), panel.get());
-    ASSERT_EQ(alert->buttons().size(), 1);
-    EXPECT_EQ(alert->buttons().first()->text(), "OK");
 
     // Closing the panel takes the alert away but keeps the message for the next opening.
     panel->orderOut();
     EXPECT_EQ(view->errorAlert(), nullptr);
     open();
     ASSERT_NE(view->errorAlert(), nullptr);
-    click("OK", view->errorAlert());
-    EXPECT_FALSE(store->error()) << "OK clears it";
-    EXPECT_EQ(view->errorAlert(), nullptr);
-    store->setError("Third.");
-    ASSERT_NE(view->errorAlert(), nullptr);
+    store->setError("Again.");
+    EXPECT_EQ(view->errorAlert()->text(), "Again.") << "a newer message replaces the text";
     store->setError(std::nullopt);
     EXPECT_EQ(view->errorAlert(), nullptr) << "cleared by the store, it goes";
+    store->setError("Last.");
+    click("OK", view->errorAlert());
+    EXPECT_FALSE(store->error()) << "OK clears it";
 }
 
 TEST_F(VarnoViewTest, ThePanelRefreshesWithoutUploadWhileOpenPerUserAndStopsWhenClosed) {
@@ -198,6 +172,116 @@ TEST_F(VarnoViewTest, ThePanelRefreshesWithoutUploadWhileOpenPerUserAndStopsWhen
     ASSERT_TRUE(waitUntil([&] { return !store->busy(); }));
     EXPECT_EQ(cancelledRequests, 1);
     EXPECT_FALSE(store->error());
+}
+
+// The friends sheet as the main view opens it, on the panel.
+class FriendsViewTest : public PanelTest {
+protected:
+    void openSheetWith(std::optional<Dashboard> dashboard) {
+        openSignedInWith(std::move(dashboard));
+        openSheet();
+    }
+    void openSheet() {
+        menu(1); // Friends
+        ASSERT_TRUE(waitUntil([&] { return sheet() && sheet()->isVisible(); }));
+    }
+    GlassSheet* sheet() const { return view->friendsSheet(); }
+    QWidget* rowOf(const QString& name) const { return visibleWithAccessibleName(sheet(), name); }
+    const QStringList header{"Friends", "Copy invite link", "Done"};
+};
+
+TEST_F(FriendsViewTest, TheSheetIsAWindowModalCardThatComesAndGoesWithThePanel) {
+    openSheetWith(dashboardWith(leaderboardOf(2), {}, "code 7"));
+    EXPECT_EQ(sheet()->windowModality(), Qt::WindowModal);
+    EXPECT_EQ(sheet()->parentWidget()->window(), panel.get());
+    EXPECT_EQ(sheet()->content()->width(), 360);
+    EXPECT_EQ(sheet()->cardGeometry().top(), panel->cardGeometry().top());
+    EXPECT_TRUE(panel->isVisible()) << "the sheet taking the focus keeps the panel open";
+    EXPECT_TRUE(visibleWithText(sheet(), "Done")->property("default").toBool());
+
+    click("Copy invite link", sheet());
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "https://varno.app/?r=code%207");
+    click("Copied", sheet());
+    EXPECT_NE(visibleWithText(sheet(), "Copied"), nullptr) << "copying again keeps the label";
+
+    panel->orderOut();
+    EXPECT_FALSE(sheet()->isVisible());
+    panel->showRelativeTo(anchor());
+    ASSERT_TRUE(waitUntil([&] { return sheet()->isVisible(); }));
+    click("Done", sheet());
+    EXPECT_FALSE(sheet()->isVisible());
+    openSheet();
+    EXPECT_EQ(visibleTexts(sheet()).mid(0, 3), header) << "shown again, the label starts over";
+    QTest::keyClick(sheet(), Qt::Key_Escape);
+    EXPECT_FALSE(sheet()->isVisible());
+    openSheet();
+    store->setSession(std::nullopt);
+    EXPECT_FALSE(sheet()->isVisible()) << "signing out closes it";
+}
+
+TEST_F(FriendsViewTest, ItWaitsThenListsFriendsBeforeOpenRequestsAndHidesThemFromTheLeaderboard) {
+    // Only the user and answered requests: no friends yet.
+    serverDashboard =
+        dashboardWith(leaderboardOf(1), {{"r1", "Old", true, true}, {"r2", "Older", false, true}});
+    openSheetWith(std::nullopt);
+    EXPECT_EQ(visibleTexts(sheet()), QStringList({"Friends", "Copy invite link (off)", "Done"}));
+    EXPECT_NE(visibleWithAccessibleName(sheet(), "Progress"), nullptr);
+
+    holdRequests = false;
+    ASSERT_TRUE(waitUntil([&] { return !store->busy(); }));
+    EXPECT_EQ(visibleTexts(sheet()),
+              QStringList({"Friends", "Copy invite link (off)", "Done", "No friends yet"}));
+    EXPECT_EQ(visibleWithAccessibleName(sheet(), "Progress"), nullptr);
+
+    store->setDashboard(dashboardWith(leaderboardOf(3),
+                                      {{"r1", "Incoming Ann", true},
+                                       {"r2", "Accepted Al", true, true},
+                                       {"r3", "Outgoing Bo", false}},
+                                      "abc"));
+    EXPECT_EQ(visibleTexts(sheet()),
+              header + QStringList({"Friend 1", "Hide friend", "Friend 2", "Hide friend", //
+                                    "Incoming Ann", "Accept", "Decline",                  //
+                                    "Outgoing Bo", "Pending", "Cancel"}));
+
+    // A hidden friend stays listed here, and leaves the leaderboard at once.
+    click("Hide friend", rowOf("Friend 1"));
+    EXPECT_EQ(ranksAndNames(), QStringList({"Rank 1, Me", "Rank 2, Friend 2"}));
+    EXPECT_EQ(list()->height(), 68) << "the list shrinks with it";
+    click("Show friend", rowOf("Friend 1"));
+    EXPECT_EQ(ranksAndNames(), QStringList({"Rank 1, Me", "Rank 2, Friend 1", "Rank 3, Friend 2"}));
+    EXPECT_NE(visibleWithText(rowOf("Friend 1"), "Hide friend"), nullptr);
+
+    // A long list scrolls within 240, and the sheet grows with it.
+    const int shortHeight = sheet()->content()->height();
+    store->setDashboard(dashboardWith(leaderboardOf(30)));
+    EXPECT_EQ(visibleChildren<QScrollArea>(sheet()).value(0)->height(), 240);
+    EXPECT_TRUE(waitUntil([&] { return sheet()->content()->height() > shortHeight + 60; }));
+}
+
+TEST_F(FriendsViewTest, WhileAnAnswerRunsOnlyTheRequestButtonsAreDisabled) {
+    openSheetWith(
+        dashboardWith(leaderboardOf(2), {{"r1", "Ann", true}, {"r3", "Bo", false}}, "abc"));
+    holdRequests = true;
+    click("Accept", sheet());
+    ASSERT_TRUE(waitUntil([&] { return store->busy(); }));
+    // A dashboard landing meanwhile keeps the new request rows disabled.
+    store->setDashboard(
+        dashboardWith(leaderboardOf(2), {{"r1", "Ann", true}, {"r3", "Bo", false}}, "x"));
+    EXPECT_EQ(visibleTexts(sheet()),
+              header + QStringList({"Friend 1", "Hide friend", "Ann", "Accept (off)",
+                                    "Decline (off)", "Bo", "Pending", "Cancel (off)"}));
+
+    // Once the server drops the answered request from the dashboard its row goes.
+    serverDashboard.requests = {FriendRequest{"r3", "Bo", false}};
+    holdRequests = false;
+    ASSERT_TRUE(waitUntil([&] { return !store->busy(); }));
+    EXPECT_EQ(requestLines().mid(1), QStringList({"PATCH friends/r1", "GET dashboard"}));
+    EXPECT_EQ(requests[1].body, "{}");
+    EXPECT_EQ(visibleTexts(sheet()),
+              header + QStringList({"Friend 1", "Hide friend", "Bo", "Pending", "Cancel"}));
+    click("Cancel", sheet());
+    ASSERT_TRUE(waitUntil([&] { return !store->busy(); }));
+    EXPECT_EQ(requestLines().mid(3), QStringList({"DELETE friends/r3", "GET dashboard"}));
 }
 
 } // namespace
