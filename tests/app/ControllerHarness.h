@@ -134,8 +134,7 @@ public:
             return clipboardWorks;
         };
         parts.sleeper = [this](std::chrono::milliseconds interval, std::stop_token token) {
-            sleeps.append(interval);
-            return sleepFor(loopPause, std::move(token));
+            return sleepUntilTicked(interval, std::move(token));
         };
         parts.updater = updater;
         parts.quitApplication = [this] { ++quitRequests; };
@@ -195,7 +194,14 @@ public:
     Gate* restorationGate = nullptr; // when set, the keychain read waits for it
     bool trayAvailable = false;
     std::optional<Updater> updater;
-    std::chrono::milliseconds loopPause{5};
+    // Each sleep of the sync loop lasts until the test calls tick().
+    void tick() { ++ticks; }
+    // Ticks and waits until the loop has gone round once more.
+    bool nextPass() {
+        const auto before = sleeps.size();
+        tick();
+        return waitUntil([&] { return sleeps.size() > before; });
+    }
     QList<std::chrono::milliseconds> sleeps;
     bool clipboardWorks = true;
     QStringList clipboardWrites;
@@ -212,6 +218,19 @@ public:
     std::unique_ptr<MenuBarController> controller;
 
 private:
+    QCoro::Task<void> sleepUntilTicked(std::chrono::milliseconds interval, std::stop_token token) {
+        sleeps.append(interval);
+        const int mine = sleeps.size();
+        QTimer poll;
+        poll.start(2);
+        while (ticks < mine && !token.stop_requested())
+            co_await qCoro(&poll, &QTimer::timeout);
+        if (token.stop_requested())
+            throw CancellationError();
+    }
+
+    int ticks = 0;
+
     QCoro::Task<std::optional<SavedSession>> readSession(std::stop_token token) {
         if (restorationGate)
             co_await restorationGate->wait(token);
