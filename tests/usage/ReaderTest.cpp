@@ -1,17 +1,16 @@
 #include "async/CancellationError.h"
-#include "async/Job.h"
 #include "model/Errors.h"
 #include "model/Formatting.h"
+#include "model/Json.h"
 #include "usage/CodexBarReader.h"
 
 #include "support/AwaitTask.h"
 #include "support/EventLoopProbe.h"
 
 #include <QDir>
-#include <QFile>
-#include <QRegularExpression>
+#include <QProcess>
 #include <QTemporaryDir>
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 
 #include <atomic>
 #include <cerrno>
@@ -20,88 +19,76 @@
 #include <thread>
 
 using namespace std::chrono_literals;
-using varno::AppError;
-using varno::CancellationError;
-using varno::CodexBarReader;
-using varno::DecodingError;
-using varno::FileError;
-using varno::Job;
-using varno::ReaderOptions;
-using varno::UsageSnapshot;
-using varno::test::awaitTask;
-using varno::test::waitUntil;
+using namespace testing;
+using namespace varno;
+using namespace varno::test;
 
 namespace {
 
-const QString failedReading = QStringLiteral(
-    "Could not read local usage. Open CodexBar, check both providers, and try again.");
-const QString timedOut = QStringLiteral("Reading usage timed out. Open CodexBar and try again.");
-const QString installCodexBar =
-    QStringLiteral("Install CodexBar to read your Codex and Claude Code token usage.");
+const char* failedReading =
+    "Could not read local usage. Open CodexBar, check both providers, and try again.";
+// On the fixed clock below, 2026-03-01 holds 111 codex and 222 claude tokens.
+const QByteArray printValid =
+    R"(printf '%s' '[{"provider":"codex","daily":[{"date":"2026-03-01","totalTokens":111}]},)"
+    R"({"provider":"claude","daily":[{"date":"2026-03-01","totalTokens":222}]}]')"
+    "\n";
 
-// A valid document for the fixed clock below: 2026-03-01 holds 111 codex and 222 claude tokens.
-const char* validJson =
-    R"([{"provider":"codex","daily":[{"date":"2026-03-01","totalTokens":111}]},)"
-    R"({"provider":"claude","daily":[{"date":"2026-03-01","totalTokens":222}]}])";
-
-bool processIsGone(pid_t pid) {
-    return ::kill(pid, 0) != 0 && errno == ESRCH;
+// What a reading threw: the user-facing description, marked when it was a decoding error.
+std::string failureOf(const ReaderOptions& options) {
+    try {
+        CodexBarReader::collect({}, options);
+    } catch (const DecodingError& e) {
+        return std::string("DecodingError: ") + e.what();
+    } catch (...) {
+        return describeError(std::current_exception()).toStdString();
+    }
+    return "no error";
 }
 
-// Each test gets its own home, temporary folder and tools, and a fixed clock.
+// Each test gets its own home, settings, temporary folder and tools, and a fixed clock.
 class Reader : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(root.isValid());
-        for (const char* folder : {"tmp", "home", "bin", "marks"})
+        for (const char* folder : {"tmp", "home", "config", "marks"})
             ASSERT_TRUE(QDir(root.path()).mkpath(folder));
     }
 
     QString path(const QString& relative) const { return root.filePath(relative); }
 
     QString writeFile(const QString& relative, const QByteArray& content,
-                      QFile::Permissions permissions) {
-        const QString file = path(relative);
-        QDir().mkpath(QFileInfo(file).path());
-        QFile out(file);
-        EXPECT_TRUE(out.open(QIODevice::WriteOnly)) << file.toStdString();
-        out.write(content);
-        out.close();
-        out.setPermissions(permissions);
-        return file;
+                      QFile::Permissions permissions = QFile::ReadOwner | QFile::ExeOwner) {
+        QFile file(path(relative));
+        EXPECT_TRUE(QDir().mkpath(QFileInfo(file).path()) && file.open(QIODevice::WriteOnly) &&
+                    file.write(content) == content.size() && file.setPermissions(permissions));
+        return file.fileName();
     }
 
-    // A shell-script tool whose body may use $MARKS (a folder for what it wants to report).
+    // A shell-script tool whose body may leave marks in the folder $MARKS.
     QString writeTool(const QString& relative, const QByteArray& body) {
         return writeFile(relative,
-                         "#!/bin/sh\nMARKS='" + QFile::encodeName(path("marks")) + "'\n" + body,
-                         QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+                         "#!/bin/sh\nMARKS='" + QFile::encodeName(path("marks")) + "'\n" + body);
     }
 
-    // A tool that prints the valid document and exits 0.
-    QString writeValidTool(const QString& relative = QStringLiteral("bin/tool")) {
-        return writeTool(relative, QByteArray("printf '%s' '") + validJson + "'\n");
-    }
-
-    // The fake CodexBar tool in one of its modes, started through exec so that the
-    // process the reader stops is the fake itself. It leaves its pid in marks/pid.
-    QString writeFakeTool(const QByteArray& mode, const QByteArray& extra = {}) {
-        return writeTool(QStringLiteral("bin/fake"),
+    // The fake CodexBar in one of its modes, through exec so that the pid it leaves in
+    // marks/pid is the fake's own.
+    QString writeFake(const QByteArray& mode, const QByteArray& extra = {}) {
+        return writeTool("bin/fake-" + mode,
                          "echo $$ > \"$MARKS/pid\"\nexport FAKE_CODEXBAR_MODE='" + mode + "' " +
                              extra + "\nexec '" + VARNO_TOOL_FAKE_CODEXBAR + "' \"$@\"\n");
     }
 
-    ReaderOptions options(const std::optional<QString>& codexbarCli) const {
+    ReaderOptions options(const std::optional<QString>& codexbarCli, bool fixedClock = true) const {
         ReaderOptions o;
-        o.environment = [codexbarCli](const QString& name) -> std::optional<QString> {
-            return name == QLatin1String("CODEXBAR_CLI") ? codexbarCli : std::nullopt;
+        o.environment = [codexbarCli](const QString& name) {
+            return name == "CODEXBAR_CLI" ? codexbarCli : std::nullopt;
         };
         o.homeDirectory = path("home");
         o.temporaryDirectory = path("tmp");
         o.installLocations = {};
-        o.timeLimit = 10s;
-        o.clock = [] { return QDateTime(QDate(2026, 3, 1), QTime(12, 0), QTimeZone::utc()); };
-        o.timeZone = [] { return QTimeZone::utc(); };
+        if (fixedClock)
+            o.clock = [] { return QDateTime(QDate(2026, 3, 1), QTime(12, 0), QTimeZone::utc()); };
+        if (fixedClock)
+            o.timeZone = [] { return QTimeZone::utc(); };
         return o;
     }
 
@@ -111,307 +98,201 @@ protected:
     }
 
     QByteArray mark(const char* name) const {
-        QFile file(path(QStringLiteral("marks/") + name));
+        QFile file(path("marks/") + name);
         return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed() : QByteArray();
     }
-
     pid_t toolPid() const { return pid_t(mark("pid").toLong()); }
+    bool toolGone() const { return ::kill(toolPid(), 0) != 0 && errno == ESRCH; }
+
+    // Runs the built varno as a user would, against the given tool, and waits for its end.
+    std::unique_ptr<QProcess> runVarno(const QString& codexbarCli) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("CODEXBAR_CLI", codexbarCli);
+        env.insert("HOME", path("home"));
+        env.insert("XDG_CONFIG_HOME", path("config"));
+        env.insert("TMPDIR", path("tmp"));
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            env.remove(name); // it needs no display
+        auto varno = std::make_unique<QProcess>();
+        varno->setProcessEnvironment(env);
+        varno->start(VARNO_TOOL_VARNO, {"--print-usage"});
+        EXPECT_TRUE(varno->waitForFinished(20000));
+        EXPECT_EQ(varno->exitStatus(), QProcess::NormalExit);
+        return varno;
+    }
 
     QTemporaryDir root;
 };
 
 } // namespace
 
-TEST_F(Reader, PicksTheFirstExecutableCandidate) {
-    const QString homeApp =
-        QStringLiteral("home/Applications/CodexBar.app/Contents/Helpers/CodexBarCLI");
-    const QFile::Permissions plain = QFile::ReadOwner | QFile::WriteOwner;
-    const QString executable = writeValidTool(QStringLiteral("bin/codexbar"));
-    writeFile(QStringLiteral("bin/not-executable"), "#!/bin/sh\n", plain);
-    QDir().mkpath(path(QStringLiteral("bin/directory")));
-    QFile::link(executable, path(QStringLiteral("bin/link")));
-
-    struct Case {
-        const char* name;
+TEST_F(Reader, PicksTheFirstExecutableCandidateInOrder) {
+    const QString app = "home/Applications/CodexBar.app/Contents/Helpers/CodexBarCLI";
+    const QString local = "home/.local/bin/codexbar";
+    const QString tool = writeTool("bin/codexbar", printValid);
+    writeFile("bin/not-executable", "#!/bin/sh\n", QFile::ReadOwner | QFile::WriteOwner);
+    QDir().mkpath(path("bin/directory"));
+    QFile::link(tool, path("bin/link"));
+    const struct {
         std::optional<QString> codexbarCli;
-        QStringList installed; // created as executables, relative to the test's root
+        QStringList installed; // relative to the test's root
         std::optional<QString> expected;
+    } cases[] = {
+        {tool, {app}, tool},
+        {path("bin/link"), {app}, path("bin/link")},
+        {path("bin/missing"), {app}, path(app)},
+        {path("bin/not-executable"), {app}, path(app)},
+        {path("bin/directory"), {app}, path(app)},
+        {QString(), {app}, path(app)},
+        {std::nullopt, {local, app}, path(app)},
+        {std::nullopt, {local}, path(local)},
+        {path("bin/missing"), {}, std::nullopt},
     };
-    const Case cases[] = {
-        {"CODEXBAR_CLI wins over the app", executable, {homeApp}, executable},
-        {"CODEXBAR_CLI through a symlink", path("bin/link"), {homeApp}, path("bin/link")},
-        {"CODEXBAR_CLI missing", path("bin/missing"), {homeApp}, path(homeApp)},
-        {"CODEXBAR_CLI not executable", path("bin/not-executable"), {homeApp}, path(homeApp)},
-        {"CODEXBAR_CLI a directory", path("bin/directory"), {homeApp}, path(homeApp)},
-        {"CODEXBAR_CLI empty", QString(), {homeApp}, path(homeApp)},
-        {"the app in home before ~/.local/bin",
-         std::nullopt,
-         {QStringLiteral("home/.local/bin/codexbar"), homeApp},
-         path(homeApp)},
-        {"~/.local/bin",
-         std::nullopt,
-         {QStringLiteral("home/.local/bin/codexbar")},
-         path("home/.local/bin/codexbar")},
-        {"nothing installed", path("bin/missing"), {}, std::nullopt},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto& c : cases) {
         QDir(path("home")).removeRecursively();
-        QDir().mkpath(path("home"));
-        for (const QString& tool : c.installed)
-            writeValidTool(tool);
+        for (const QString& installed : c.installed)
+            writeTool(installed, printValid);
         ReaderOptions o = options(c.codexbarCli);
         o.installLocations = ReaderOptions::defaultInstallLocations();
-        EXPECT_EQ(CodexBarReader::findTool(o), c.expected);
+        EXPECT_EQ(CodexBarReader::findTool(o), c.expected) << "case " << &c - cases;
     }
 }
 
-TEST_F(Reader, RunsTheToolWithItsCommandLineAndAPrivateOutputFile) {
-    const QString tool = writeTool(QStringLiteral("bin/tool"), R"(
-printf '%s|' "$@" > "$MARKS/args"
-out=$(readlink /proc/$$/fd/1)
-echo "$out" > "$MARKS/out"
-stat -c '%a %s %F' "$out" > "$MARKS/stat"
-readlink /proc/$$/fd/2 > "$MARKS/err"
-echo noise >&2
-)" + QByteArray("printf '%s' '") + validJson + "'\n");
+TEST_F(Reader, RunsTheToolIntoAPrivateFileThatSwappingCannotRedirect) {
+    const QString secret = writeFile("secret", "not json", QFile::ReadOwner | QFile::WriteOwner);
+    // The tool reports what it was given, then replaces its output with a link to another file.
+    const QString tool = writeTool("bin/tool", R"(out=$(readlink /proc/$$/fd/1)
+{ printf '%s|' "$@"; echo; stat -c '%a %s %F' "$out"; readlink /proc/$$/fd/2; echo "$out"; } >"$MARKS/report"
+)" + printValid + "rm \"$out\"\nln -s '" + QFile::encodeName(secret) +
+                                                   "' \"$out\"\n");
     const UsageSnapshot snapshot = CodexBarReader::collect({}, options(tool));
-    ASSERT_EQ(snapshot.daily.size(), 60);
-    EXPECT_EQ(snapshot.daily[29].date, "2026-03-01");
-    EXPECT_EQ(snapshot.daily[29].totalTokens, 111);
-    EXPECT_EQ(snapshot.daily[59].totalTokens, 222);
-    EXPECT_EQ(snapshot.collectedAt, QDateTime(QDate(2026, 3, 1), QTime(12, 0), QTimeZone::utc()));
-    EXPECT_EQ(mark("args"), "cost|--provider|both|--format|json|--days|30|--provider-native-only|"
-                            "--refresh|");
-    const QString out = QString::fromLocal8Bit(mark("out"));
-    EXPECT_EQ(QFileInfo(out).path(), QFileInfo(path("tmp")).canonicalFilePath());
-    EXPECT_TRUE(QRegularExpression(
-                    QStringLiteral("^varno-[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}\\.json$"))
-                    .match(QFileInfo(out).fileName())
-                    .hasMatch())
-        << out.toStdString();
-    EXPECT_EQ(mark("stat"), "600 0 regular empty file");
-    EXPECT_EQ(mark("err"), "/dev/null");
-    EXPECT_FALSE(QFileInfo::exists(out));
-}
-
-TEST_F(Reader, EachFailureHasItsMessageAndLeavesNothingBehind) {
-    struct Case {
-        const char* name;
-        QByteArray body;
-        QString expected;
-    };
-    const QByteArray json = QByteArray("printf '%s' '") + validJson + "'\n";
-    const Case cases[] = {
-        {"exit 1 after valid output", json + "exit 1\n", failedReading},
-        {"exit 3 with nothing", "exit 3\n", failedReading},
-        {"killed by a signal", json + "kill -KILL $$\n", failedReading},
-        {"terminated by itself", "kill -TERM $$\nsleep 5\n", failedReading},
-        {"invalid totals",
-         R"(printf '%s' '[{"provider":"codex","daily":[{"date":"2026-03-01","totalTokens":-1}]}]')",
-         QStringLiteral("CodexBar returned invalid daily totals. Please update CodexBar.")},
-        {"incomplete claude",
-         R"(printf '%s' '[{"provider":"codex","daily":[]},{"provider":"claude"}]')",
-         QStringLiteral(
-             "CodexBar could not finish reading claude history. Open CodexBar and try again.")},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const QString tool = writeTool(QStringLiteral("bin/tool"), c.body);
-        try {
-            CodexBarReader::collect({}, options(tool));
-            ADD_FAILURE() << "no error";
-        } catch (const AppError& e) {
-            EXPECT_EQ(e.message(), c.expected);
-        }
-        EXPECT_TRUE(temporaryFiles().isEmpty()) << temporaryFiles().join(' ').toStdString();
-    }
-}
-
-TEST_F(Reader, PlatformFailuresKeepTheirDescription) {
-    // Nothing to decode: the JSON decoder's error.
-    EXPECT_THROW(CodexBarReader::collect({}, options(writeTool("bin/silent", "exit 0\n"))),
-                 DecodingError);
-    EXPECT_TRUE(temporaryFiles().isEmpty());
-
-    // Executable but not a program the system can start.
-    const QString garbage = writeFile(QStringLiteral("bin/garbage"), QByteArray(64, '\x01'),
-                                      QFile::ReadOwner | QFile::ExeOwner);
-    const QString noInterpreter =
-        writeFile(QStringLiteral("bin/no-interpreter"), "#!/nonexistent/interpreter\n",
-                  QFile::ReadOwner | QFile::ExeOwner);
-    for (const QString& tool : {garbage, noInterpreter}) {
-        try {
-            CodexBarReader::collect({}, options(tool));
-            ADD_FAILURE() << "launched " << tool.toStdString();
-        } catch (const FileError& e) {
-            EXPECT_TRUE(QString::fromUtf8(e.what()).contains(tool)) << e.what();
-        }
-        EXPECT_TRUE(temporaryFiles().isEmpty());
-    }
-
-    // No temporary folder: the tool never starts.
-    const QString tool = writeTool(QStringLiteral("bin/tool"), "touch \"$MARKS/ran\"\n");
-    ReaderOptions o = options(tool);
-    o.temporaryDirectory = path("no-such-folder");
-    try {
-        CodexBarReader::collect({}, o);
-        ADD_FAILURE() << "no error";
-    } catch (const FileError& e) {
-        EXPECT_TRUE(QString::fromUtf8(e.what()).contains(QStringLiteral("no-such-folder")))
-            << e.what();
-        EXPECT_TRUE(
-            QString::fromUtf8(e.what()).contains(QString::fromLocal8Bit(std::strerror(ENOENT))))
-            << e.what();
-    }
-    EXPECT_FALSE(QFileInfo::exists(path("marks/ran")));
-}
-
-TEST_F(Reader, MissingToolCreatesNoFile) {
-    try {
-        CodexBarReader::collect({}, options(std::nullopt));
-        ADD_FAILURE() << "no error";
-    } catch (const AppError& e) {
-        EXPECT_EQ(e.message(), installCodexBar);
-    }
-    EXPECT_TRUE(temporaryFiles().isEmpty());
-}
-
-TEST_F(Reader, OutputSwappedByTheToolIsNotFollowed) {
-    // The tool replaces its output file with a link to another file after writing.
-    const QString secret =
-        writeFile(QStringLiteral("secret"), "not json", QFile::ReadOwner | QFile::WriteOwner);
-    const QString tool = writeTool(QStringLiteral("bin/tool"),
-                                   QByteArray("printf '%s' '") + validJson + "'\n" +
-                                       "out=$(readlink /proc/$$/fd/1)\nrm \"$out\"\nln -s '" +
-                                       QFile::encodeName(secret) + "' \"$out\"\n");
-    const UsageSnapshot snapshot = CodexBarReader::collect({}, options(tool));
-    EXPECT_EQ(snapshot.daily[29].totalTokens, 111);
+    EXPECT_EQ((QList{snapshot.daily.value(29).totalTokens, snapshot.daily.value(59).totalTokens}),
+              (QList<qint64>{111, 222}));
+    const QList<QByteArray> report = mark("report").split('\n');
+    EXPECT_EQ(report.mid(0, 3),
+              (QList<QByteArray>{
+                  "cost|--provider|both|--format|json|--days|30|--provider-native-only|--refresh|",
+                  "600 0 regular empty file", "/dev/null"}));
+    const QFileInfo out(QString::fromLocal8Bit(report.value(3)));
+    EXPECT_EQ(out.path(), QFileInfo(path("tmp")).canonicalFilePath());
+    EXPECT_THAT(out.fileName().toStdString(),
+                MatchesRegex("varno-[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}\\.json"));
     EXPECT_TRUE(temporaryFiles().isEmpty());
     EXPECT_TRUE(QFileInfo::exists(secret));
 }
 
-TEST_F(Reader, TimeLimitStopsTheToolPolitelyThenByForce) {
-    struct Case {
-        const char* name;
-        QByteArray mode;
-        std::chrono::milliseconds grace;
-        bool needsKill;
+TEST_F(Reader, EachFailureHasItsMessageAndLeavesNothingBehind) {
+    const std::string garbage = writeFile("bin/garbage", QByteArray(64, '\x01')).toStdString();
+    const std::string noInterpreter =
+        writeFile("bin/no-interpreter", "#!/nonexistent/interpreter\n").toStdString();
+    ReaderOptions noTemporaryFolder = options(writeTool("bin/ran", "touch \"$MARKS/ran\"\n"));
+    noTemporaryFolder.temporaryDirectory = path("no-such-folder");
+    const struct {
+        ReaderOptions options;
+        Matcher<std::string> failure;
+    } cases[] = {
+        {options(std::nullopt), "Install CodexBar to read your Codex and Claude Code token usage."},
+        {options(writeFake("fail")), failedReading},
+        {options(writeTool("bin/killed", printValid + "kill -KILL $$\n")), failedReading},
+        {options(writeTool("bin/stopped", "kill -TERM $$\nsleep 5\n")), failedReading},
+        {options(writeFake("negative")),
+         "CodexBar returned invalid daily totals. Please update CodexBar."},
+        {options(writeFake("incomplete=claude")),
+         "CodexBar could not finish reading claude history. Open CodexBar and try again."},
+        {options(writeFake("empty")), StartsWith("DecodingError: ")},
+        {options(QString::fromStdString(garbage)), HasSubstr(garbage)},
+        {options(QString::fromStdString(noInterpreter)), HasSubstr(noInterpreter)},
+        {noTemporaryFolder, AllOf(HasSubstr("no-such-folder"), HasSubstr(strerror(ENOENT)))},
     };
-    const Case cases[] = {
-        {"stops on SIGTERM", "hang", 3000ms, false},
-        {"ignores SIGTERM", "ignore-sigterm", 300ms, true},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        ReaderOptions o = options(writeFakeTool(c.mode));
+    for (const auto& c : cases) {
+        EXPECT_THAT(failureOf(c.options), c.failure);
+        EXPECT_TRUE(temporaryFiles().isEmpty()) << temporaryFiles().join(' ').toStdString();
+    }
+    EXPECT_FALSE(QFileInfo::exists(path("marks/ran"))) << "started without a temporary folder";
+}
+
+TEST_F(Reader, TimeLimitStopsTheToolWithSigtermThenSigkill) {
+    for (const auto& [mode, grace, needsKill] :
+         {std::tuple{"hang", 3000ms, false}, {"ignore-sigterm", 300ms, true}}) {
+        SCOPED_TRACE(mode);
+        ReaderOptions o = options(writeFake(mode));
         o.timeLimit = 300ms;
-        o.gracePeriod = c.grace;
+        o.gracePeriod = grace;
         const auto started = std::chrono::steady_clock::now();
-        try {
-            CodexBarReader::collect({}, o);
-            ADD_FAILURE() << "no error";
-        } catch (const AppError& e) {
-            EXPECT_EQ(e.message(), timedOut);
-        }
+        EXPECT_EQ(failureOf(o), "Reading usage timed out. Open CodexBar and try again.");
         const auto elapsed = std::chrono::steady_clock::now() - started;
         EXPECT_GE(elapsed, o.timeLimit);
-        if (c.needsKill)
-            EXPECT_GE(elapsed, o.timeLimit + c.grace); // it had its grace period before SIGKILL
-        else
-            EXPECT_LT(elapsed, o.timeLimit + c.grace); // SIGTERM alone ended it
-        const pid_t pid = toolPid();
-        ASSERT_GT(pid, 0);
-        EXPECT_TRUE(processIsGone(pid));
+        // SIGTERM alone ends an obedient tool; the other has its grace period before SIGKILL.
+        EXPECT_EQ(elapsed >= o.timeLimit + grace, needsKill);
+        EXPECT_TRUE(toolGone());
         EXPECT_TRUE(temporaryFiles().isEmpty());
     }
 }
 
-TEST_F(Reader, ReadsTheFakeToolWithoutBlockingTheCaller) {
-    // Real clock and zone: the window ends today, as the fake tool's does.
-    auto onRealClock = [](ReaderOptions o) {
-        o.clock = [] { return QDateTime::currentDateTimeUtc(); };
-        o.timeZone = [] { return QTimeZone::systemTimeZone(); };
-        return o;
-    };
-    const ReaderOptions huge =
-        onRealClock(options(writeFakeTool("huge", "FAKE_CODEXBAR_DELAY_MS=300")));
-    varno::test::EventLoopProbe probe(5);
-    const UsageSnapshot fromHuge = awaitTask(CodexBarReader::read({}, huge), 20s);
+TEST_F(Reader, ReadsMegabytesFromTheFakeToolWithoutBlockingTheCaller) {
+    EventLoopProbe probe(5);
+    const UsageSnapshot huge = awaitTask(
+        CodexBarReader::read({}, options(writeFake("huge", "FAKE_CODEXBAR_DELAY_MS=300"), false)));
     // 300 ms of waiting at a 5 ms tick: a blocked loop would show almost none.
     EXPECT_GT(probe.ticks(), 20);
-    ASSERT_EQ(fromHuge.daily.size(), 60);
-    const QString today =
-        varno::localDay(QDateTime::currentDateTime(), QTimeZone::systemTimeZone());
-    EXPECT_EQ(fromHuge.daily[29].date, today);
-    EXPECT_EQ(fromHuge.daily[59].date, today);
+    EXPECT_EQ(huge.daily.value(59).date,
+              localDay(QDateTime::currentDateTime(), QTimeZone::systemTimeZone()));
     EXPECT_TRUE(temporaryFiles().isEmpty());
-
-    // The megabytes around the totals change nothing.
-    const UsageSnapshot plain =
-        awaitTask(CodexBarReader::read({}, onRealClock(options(writeFakeTool("ok")))));
-    qint64 sum = 0;
-    for (int i = 0; i < 60; ++i) {
-        EXPECT_EQ(fromHuge.daily[i].totalTokens, plain.daily[i].totalTokens) << i;
-        sum += plain.daily[i].totalTokens;
-    }
-    EXPECT_GT(sum, 0);
 }
 
-TEST_F(Reader, CancellingWhileTheToolRunsStopsItPromptly) {
-    const ReaderOptions o = options(writeFakeTool("hang"));
-    std::shared_ptr<Job> job = Job::start([o](std::stop_token token) -> QCoro::Task<void> {
-        co_await CodexBarReader::read(token, o);
-    });
-    ASSERT_TRUE(waitUntil([&] { return toolPid() > 0; }, 5s));
-    const pid_t pid = toolPid();
+TEST_F(Reader, CancellationStopsTheToolPromptlyAndDropsAFinishedReading) {
+    std::stop_source whileRunning;
+    auto hung = CodexBarReader::read(whileRunning.get_token(), options(writeFake("hang")));
+    EXPECT_TRUE(waitUntil([&] { return toolPid() > 0; }, 5s));
     const auto cancelled = std::chrono::steady_clock::now();
-    job->cancel();
-    awaitTask(job->wait(), 5s);
-    const auto elapsed = std::chrono::steady_clock::now() - cancelled;
+    whileRunning.request_stop();
+    EXPECT_THROW(awaitTask(std::move(hung), 5s), CancellationError);
     // One poll interval to notice, then the tool obeys SIGTERM well within its grace.
-    EXPECT_LT(elapsed, 400ms);
-    ASSERT_TRUE(job->failure());
-    EXPECT_THROW(std::rethrow_exception(job->failure()), CancellationError);
-    EXPECT_TRUE(processIsGone(pid));
-    EXPECT_TRUE(temporaryFiles().isEmpty());
-}
+    EXPECT_LT(std::chrono::steady_clock::now() - cancelled, 400ms);
+    EXPECT_TRUE(toolGone());
 
-TEST_F(Reader, CancellationAfterTheToolFinishedDropsTheSnapshot) {
-    ReaderOptions o = options(writeValidTool());
+    // Cancelled after the tool has finished but before the caller resumed: no snapshot.
+    ReaderOptions quick = options(writeTool("bin/tool", printValid));
     auto readingDone = std::make_shared<std::atomic<bool>>(false);
-    o.clock = [readingDone] {
+    quick.clock = [readingDone, clock = quick.clock] {
         *readingDone = true;
-        return QDateTime(QDate(2026, 3, 1), QTime(12, 0), QTimeZone::utc());
+        return clock();
     };
-    auto delivered = std::make_shared<bool>(false);
-    std::shared_ptr<Job> job =
-        Job::start([o, delivered](std::stop_token token) -> QCoro::Task<void> {
-            co_await CodexBarReader::read(token, o);
-            *delivered = true;
-        });
-    // Keep the event loop still until the background reading is over, so that the
-    // result waits for the caller, then cancel before the caller can resume.
+    std::stop_source afterFinish;
+    auto finished = CodexBarReader::read(afterFinish.get_token(), quick);
+    // The event loop stands still while the background reading ends.
     const auto giveUp = std::chrono::steady_clock::now() + 5s;
     while (!*readingDone && std::chrono::steady_clock::now() < giveUp)
         std::this_thread::sleep_for(5ms);
-    ASSERT_TRUE(readingDone->load());
     std::this_thread::sleep_for(100ms);
-    job->cancel();
-    awaitTask(job->wait(), 5s);
-    EXPECT_FALSE(*delivered);
-    ASSERT_TRUE(job->failure());
-    EXPECT_THROW(std::rethrow_exception(job->failure()), CancellationError);
+    afterFinish.request_stop();
+    EXPECT_TRUE(readingDone->load());
+    EXPECT_THROW(awaitTask(std::move(finished), 5s), CancellationError);
     EXPECT_TRUE(temporaryFiles().isEmpty());
 }
 
-TEST_F(Reader, AlreadyCancelledReadingStartsNothing) {
-    std::stop_source stopped;
-    stopped.request_stop();
-    const QString tool = writeTool(QStringLiteral("bin/tool"), "touch \"$MARKS/ran\"\n");
-    EXPECT_THROW(awaitTask(CodexBarReader::read(stopped.get_token(), options(tool))),
-                 CancellationError);
-    EXPECT_THROW(CodexBarReader::collect(stopped.get_token(), options(tool)), CancellationError);
-    EXPECT_FALSE(QFileInfo::exists(path("marks/ran")));
+TEST_F(Reader, PrintUsagePrintsTheUploadTheNextSyncWouldSend) {
+    const auto varno = runVarno(VARNO_TOOL_FAKE_CODEXBAR);
+    EXPECT_EQ(varno->readAllStandardError(), "");
+    ASSERT_EQ(varno->exitCode(), 0);
+    const QByteArray out = varno->readAllStandardOutput();
+    const JsonNode upload = parseJsonDocument(out);
+    const QString deviceId = upload.requiredString("deviceId");
+    const QString collectedAt = upload.requiredString("collectedAt");
+    EXPECT_EQ(deviceId.size(), 36);
+    EXPECT_LT(qAbs(QDateTime::fromString(collectedAt, Qt::ISODate)
+                       .secsTo(QDateTime::currentDateTimeUtc())),
+              60);
+    // Byte for byte what a sync would send with this reading.
+    const auto rows = CodexBarReader::collect({}, options(VARNO_TOOL_FAKE_CODEXBAR, false)).daily;
+    EXPECT_EQ(out, (UsageUpload{deviceId, collectedAt, rows}.toJson() + "\n"));
+    EXPECT_TRUE(temporaryFiles().isEmpty());
+}
+
+TEST_F(Reader, PrintUsageFailureGoesToStandardErrorWithStatusOne) {
+    const auto failed = runVarno(writeFake("fail"));
+    EXPECT_EQ(failed->exitCode(), 1);
+    EXPECT_EQ(failed->readAllStandardOutput(), "");
+    EXPECT_EQ(failed->readAllStandardError(), QByteArray(failedReading) + "\n");
     EXPECT_TRUE(temporaryFiles().isEmpty());
 }
