@@ -151,6 +151,7 @@ public:
     // Launches with a saved session and waits for the first sync to finish.
     MenuBarController& launchSignedIn() {
         keychainSession = SavedSession{QStringLiteral("tok-1"), alice(), base()};
+        secrets->setItem(SessionKeychain::service, SessionKeychain::key, keychainSession->toJson());
         launch();
         EXPECT_TRUE(waitUntil([&] { return dashboardLoads >= 1 && !store->busy(); }));
         return *controller;

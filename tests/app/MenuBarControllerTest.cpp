@@ -245,7 +245,7 @@ TEST(MenuBarController, LeftClickSignsInOpensAndClosesThePanel) {
     EXPECT_FALSE(panel->isVisible());
 }
 
-TEST(MenuBarController, RightOrControlClickOpensTheMenuAndClosesThePanel) {
+TEST(MenuBarController, MenuOpensOnRightOrControlClickAndSignsOut) {
     ControllerHarness h;
     MenuBarController& controller = h.launchSignedIn();
     controller.showPanel();
@@ -264,6 +264,14 @@ TEST(MenuBarController, RightOrControlClickOpensTheMenuAndClosesThePanel) {
     EXPECT_FALSE(controller.panel()->isVisible());
     controller.contextMenu()->hide();
     h.store->setBusy(false);
+
+    // "Sign out" closes the panel first; the keychain item goes too.
+    controller.showPanel();
+    menuAction(controller, QStringLiteral("Sign out"))->trigger();
+    EXPECT_FALSE(controller.panel()->isVisible());
+    ASSERT_TRUE(waitUntil([&] { return !h.store->session() && !h.store->busy(); }));
+    EXPECT_EQ(h.requestsTo("POST", "/api/auth/logout"), 1);
+    EXPECT_FALSE(h.secrets->item(SessionKeychain::service, SessionKeychain::key));
 }
 
 TEST(MenuBarController, FailedSignInShowsOneAlertAndCancelShowsNone) {
@@ -343,17 +351,6 @@ TEST(MenuBarController, CopiesTheInviteLinkOrSaysWhyNot) {
     EXPECT_EQ(alerts[0]->text(), "Could not copy your invite link");
     EXPECT_FALSE(alerts[0]->informativeText().isEmpty());
     alerts[0]->close();
-}
-
-TEST(MenuBarController, SignOutClosesThePanelFirst) {
-    ControllerHarness h;
-    MenuBarController& controller = h.launchSignedIn();
-    controller.showPanel();
-    menuAction(controller, QStringLiteral("Sign out"))->trigger();
-    EXPECT_FALSE(controller.panel()->isVisible());
-    ASSERT_TRUE(waitUntil([&] { return !h.store->session() && !h.store->busy(); }));
-    EXPECT_EQ(h.requestsTo("POST", "/api/auth/logout"), 1);
-    EXPECT_FALSE(h.secrets->item(SessionKeychain::service, SessionKeychain::key));
 }
 
 TEST(MenuBarController, PanelHangsFromTheBestAnchorAvailable) {

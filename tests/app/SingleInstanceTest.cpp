@@ -156,16 +156,13 @@ TEST(SingleInstance, RecoversFromALeftoverSocketAndLockOfACrashedInstance) {
     EXPECT_TRUE(shown);
 }
 
-TEST(SingleInstance, RefusesAFolderOthersCanEnter) {
+TEST(SingleInstance, UsesOnlyAPrivateFolder) {
     QTemporaryDir shared;
     ::chmod(QFile::encodeName(shared.path()).constData(), 0777);
-    SingleInstance instance(shared.path());
-    EXPECT_THROW(instance.claim(), AppError);
-}
+    EXPECT_THROW(SingleInstance(shared.path()).claim(), AppError);
 
-TEST(SingleInstance, CreatesItsOwnPrivateFolderWhenMissing) {
-    QTemporaryDir parent;
-    const QString folder = parent.filePath(QStringLiteral("varno-runtime"));
+    // A missing folder is made, for this user only.
+    const QString folder = shared.filePath(QStringLiteral("varno-runtime"));
     SingleInstance instance(folder);
     EXPECT_EQ(instance.claim(), SingleInstance::Role::Primary);
     instance.listen();
