@@ -223,7 +223,8 @@ TEST(TelemetryQueue, ReindexesOldestFirstAtStartAndKeepsTheNewestWithinCapacity)
     for (int i = 0; i < 5; ++i) {
         created.append(QString::number(9 - i));
         h.writeFile(created.last(), QByteArray::number(i));
-        QThread::msleep(5); // creation times a few milliseconds apart
+        // File times come from the kernel's coarse clock (a jiffy, up to 10 ms).
+        QThread::msleep(25);
     }
     h.writeFile(".leftover.tmp", "{\"half"); // an interrupted write
     const bool birthTimes = QFileInfo(h.folder() + "/" + created[0]).birthTime().isValid();
