@@ -59,10 +59,10 @@ int armedTimer(std::chrono::milliseconds duration) {
     // A zero it_value would disarm the timer; the shortest real wait is 1 ns.
     const auto ns = std::max<std::int64_t>(
         std::chrono::duration_cast<std::chrono::nanoseconds>(duration).count(), 1);
-    itimerspec spec{};
-    spec.it_value.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
-    spec.it_value.tv_nsec = static_cast<long>(ns % 1'000'000'000);
-    if (::timerfd_settime(fd, 0, &spec, nullptr) != 0) {
+    itimerspec expiry{};
+    expiry.it_value.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
+    expiry.it_value.tv_nsec = static_cast<long>(ns % 1'000'000'000);
+    if (::timerfd_settime(fd, 0, &expiry, nullptr) != 0) {
         ::close(fd);
         return -1;
     }
