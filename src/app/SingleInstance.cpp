@@ -9,6 +9,8 @@
 #include <QThread>
 #include <QTimer>
 
+#include <cerrno>
+#include <csignal>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -93,6 +95,10 @@ SingleInstance::~SingleInstance() {
     }
 }
 
+QString SingleInstance::lockPath() const {
+    return directory_ + QStringLiteral("/varno-") + userSuffix() + QStringLiteral(".lock");
+}
+
 QString SingleInstance::socketPath() const {
     return directory_ + QStringLiteral("/varno-") + userSuffix() + QStringLiteral(".socket");
 }
@@ -107,8 +113,7 @@ SingleInstance::Role SingleInstance::claim() {
     if (!isPrivateFolder(directory_))
         throw AppError(QStringLiteral("%1 is not a private folder of this user.").arg(directory_));
 
-    lock_ = std::make_unique<QLockFile>(directory_ + QStringLiteral("/varno-") + userSuffix() +
-                                        QStringLiteral(".lock"));
+    lock_ = std::make_unique<QLockFile>(lockPath());
     // Never stale by age: only a lock whose process has gone (or now runs another
     // program under the same id) is taken over.
     lock_->setStaleLockTime(0);
@@ -119,6 +124,17 @@ SingleInstance::Role SingleInstance::claim() {
     if (error != QLockFile::LockFailedError)
         throw AppError(QStringLiteral("Could not create the lock file in %1.").arg(directory_));
     return Role::Secondary;
+}
+
+bool SingleInstance::isRunning() const {
+    if (!QFileInfo(directory_).isDir() || !isPrivateFolder(directory_))
+        return false;
+    QLockFile probe(lockPath());
+    qint64 pid = 0;
+    QString hostname, application;
+    if (!probe.getLockInfo(&pid, &hostname, &application) || pid <= 0)
+        return false;
+    return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
 }
 
 void SingleInstance::listen() {

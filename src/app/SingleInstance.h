@@ -49,6 +49,11 @@ public:
     // died is taken over.
     Role claim();
 
+    // Whether a live process holds the lock, without taking it. Processes that only
+    // carry a request (a sign-in link) use this: taking the lock even for a moment
+    // could turn a Varno that is just starting into a secondary that exits.
+    bool isRunning() const;
+
     // While primary, with an application object: starts taking requests. Replaces
     // a socket file left by a crash. Throws AppError when it cannot listen.
     void listen();
@@ -62,6 +67,7 @@ public:
 
 private:
     void serve(class QLocalSocket* socket);
+    QString lockPath() const;
 
     QString directory_;
     std::unique_ptr<QLockFile> lock_;

@@ -153,6 +153,16 @@ int VarnoApp::main(int argc, char** argv) {
     // Decide who we are before building a GUI application: a forwarding process
     // needs no display and should be gone at once.
     SingleInstance instance;
+    if (command.action == CommandLine::Action::OpenURL ||
+        command.action == CommandLine::Action::Development) {
+        if (instance.isRunning())
+            return forwardToRunningInstance(instance, command, argc, argv);
+        printTo(stderr, command.action == CommandLine::Action::OpenURL
+                            ? QStringLiteral("varno: Varno is not running, so this sign-in link "
+                                             "cannot be used. Start Varno and sign in again.\n")
+                            : QStringLiteral("varno: Varno is not running.\n"));
+        return 1;
+    }
     SingleInstance::Role role;
     try {
         role = instance.claim();
@@ -162,16 +172,6 @@ int VarnoApp::main(int argc, char** argv) {
     }
     if (role == SingleInstance::Role::Secondary)
         return forwardToRunningInstance(instance, command, argc, argv);
-
-    if (command.action == CommandLine::Action::OpenURL) {
-        printTo(stderr, QStringLiteral("varno: Varno is not running, so this sign-in link cannot "
-                                       "be used. Start Varno and sign in again.\n"));
-        return 1;
-    }
-    if (command.action == CommandLine::Action::Development) {
-        printTo(stderr, QStringLiteral("varno: Varno is not running.\n"));
-        return 1;
-    }
 
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
