@@ -1,6 +1,7 @@
 # varno_library(<target> <folder> [DEPS ...])
 # One static library per source folder. Sources are the folder's .cpp/.h files;
-# per-OS files (Name_linux.cpp, Name_mac.mm, Name_none.cpp) are picked by platform.
+# per-OS files (Name_linux.cpp, Name_mac.mm, Name_posix.cpp for both, Name_none.cpp for
+# the rest) are picked by platform.
 function(varno_library target folder)
     cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
     file(GLOB sources CONFIGURE_DEPENDS
@@ -29,6 +30,10 @@ function(varno_filter_platform_sources var)
         get_filename_component(name ${file} NAME_WE)
         if(name MATCHES "_linux$")
             if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
+                list(APPEND kept ${file})
+            endif()
+        elseif(name MATCHES "_posix$")
+            if(CMAKE_SYSTEM_NAME STREQUAL "Linux" OR APPLE)
                 list(APPEND kept ${file})
             endif()
         elseif(name MATCHES "_mac$")
