@@ -78,6 +78,25 @@ TelemetryTransport telemetryNetworkTransport() {
     };
 }
 
+QList<std::pair<QByteArray, QByteArray>> telemetryRequestHeaders(const TelemetryConfig& config,
+                                                                 bool acceptGzip) {
+    QList<std::pair<QByteArray, QByteArray>> headers = {
+        {"Content-Type", "application/json; charset=utf-8"},
+        {"User-Agent", QByteArray(telemetryLibraryName) + '/' + telemetryLibraryVersion},
+    };
+    if (acceptGzip)
+        headers.append(std::pair<QByteArray, QByteArray>("Accept-Encoding", "gzip"));
+    if (config.requestHeaders) {
+        for (auto it = config.requestHeaders->cbegin(); it != config.requestHeaders->cend(); ++it) {
+            const QByteArray name = it.key().toUtf8();
+            headers.removeIf(
+                [&](const auto& h) { return h.first.compare(name, Qt::CaseInsensitive) == 0; });
+            headers.append({name, it.value().toUtf8()});
+        }
+    }
+    return headers;
+}
+
 std::optional<QByteArray> gzipCompress(const QByteArray& data, QString* error) {
     z_stream stream{};
     int result =
@@ -192,20 +211,7 @@ void TelemetryApi::batch(const QList<TelemetryEvent>& events,
     request.url = *url;
     request.method = "POST";
     request.timeout = std::chrono::seconds(10);
-    request.headers = {
-        {"Content-Type", "application/json; charset=utf-8"},
-        {"User-Agent", QByteArray(telemetryLibraryName) + '/' + telemetryLibraryVersion},
-        {"Accept-Encoding", "gzip"},
-    };
-    if (config_.requestHeaders) {
-        for (auto it = config_.requestHeaders->cbegin(); it != config_.requestHeaders->cend();
-             ++it) {
-            const QByteArray name = it.key().toUtf8();
-            request.headers.removeIf(
-                [&](const auto& h) { return h.first.compare(name, Qt::CaseInsensitive) == 0; });
-            request.headers.append({name, it.value().toUtf8()});
-        }
-    }
+    request.headers = telemetryRequestHeaders(config_, true);
     QString compressionError;
     if (std::optional<QByteArray> compressed = options_.compress(json, &compressionError)) {
         request.headers.append({QByteArray("Content-Encoding"), QByteArray("gzip")});

@@ -54,6 +54,11 @@ using TelemetryTransport = std::function<void(
 // needs an event loop); the completion runs on the calling thread.
 TelemetryTransport telemetryNetworkTransport();
 
+// The headers every request of the client carries: JSON content, the library's
+// user agent, then the configuration's own headers, which replace ours by name.
+QList<std::pair<QByteArray, QByteArray>> telemetryRequestHeaders(const TelemetryConfig& config,
+                                                                 bool acceptGzip);
+
 // gzip (deflate with a gzip wrapper, default level, memory level 9).
 std::optional<QByteArray> gzipCompress(const QByteArray& data, QString* error = nullptr);
 

@@ -104,18 +104,7 @@ void TelemetryRemoteConfig::send(TelemetryHttpRequest request, bool flags) {
         telemetryLog(log_, QStringLiteral("No event loop to send %1 from").arg(request.url.path()));
         return;
     }
-    request.headers = {
-        {"Content-Type", "application/json; charset=utf-8"},
-        {"User-Agent", QByteArray(telemetryLibraryName) + '/' + telemetryLibraryVersion}};
-    if (config_.requestHeaders) {
-        for (auto it = config_.requestHeaders->cbegin(); it != config_.requestHeaders->cend();
-             ++it) {
-            const QByteArray name = it.key().toUtf8();
-            request.headers.removeIf(
-                [&](const auto& h) { return h.first.compare(name, Qt::CaseInsensitive) == 0; });
-            request.headers.append({name, it.value().toUtf8()});
-        }
-    }
+    request.headers = telemetryRequestHeaders(config_, false);
 
     quint64 generation = 0;
     {
