@@ -246,6 +246,37 @@ TEST(TelemetryQueue, ReindexesOldestFirstAtStartAndKeepsTheNewestWithinCapacity)
     EXPECT_EQ(h.files().size(), 3);
 }
 
+TEST(TelemetryQueue, MovesOldQueuesIntoTheCurrentFolder) {
+    QueueHarness h;
+    const TelemetryEvent fromFolder = makeEvent("old folder");
+    const TelemetryEvent fromFile = makeEvent("old file");
+    const auto write = [&](const QString& relative, const QByteArray& data) {
+        QFile file(h.dir.filePath(relative));
+        ASSERT_TRUE(QDir().mkpath(QFileInfo(file).path()) && file.open(QIODevice::WriteOnly));
+        file.write(data);
+    };
+    write("telemetry.queueFolder/" + UuidV7::generateString(), fromFolder.encode());
+    write("telemetry.queue.plist", QJsonDocument(QJsonArray{fromFile.toJSON()}).toJson());
+    auto& queue = h.make(h.config());
+    EXPECT_FALSE(QFileInfo::exists(h.dir.filePath("telemetry.queueFolder")));
+    EXPECT_FALSE(QFileInfo::exists(h.dir.filePath("telemetry.queue.plist")));
+    queue.start();
+    ASSERT_TRUE(h.flushAndSettle());
+    const QStringList sent = h.delivered();
+    EXPECT_EQ(QSet<QString>(sent.begin(), sent.end()),
+              (QSet<QString>{UuidV7::toText(fromFolder.uuid), UuidV7::toText(fromFile.uuid)}));
+
+    // An old file in another shape is left alone and does not stop the queue.
+    write("telemetry.queue.plist", "<plist>binary</plist>");
+    auto& next = h.make(h.config());
+    EXPECT_TRUE(h.log.contains("[Telemetry] Failed to migrate queue: invalid data format"));
+    EXPECT_TRUE(QFileInfo::exists(h.dir.filePath("telemetry.queue.plist")));
+    next.start();
+    const QStringList added = h.add(1);
+    ASSERT_TRUE(h.flushAndSettle());
+    EXPECT_EQ(h.delivered().mid(2), added);
+}
+
 #ifdef VARNO_TOOL_TELEMETRY_QUEUE_WRITER
 
 TEST(TelemetryQueue, AfterSigkillTheNextStartUploadsEveryStoredEventAndDropsTornFiles) {

@@ -3,6 +3,7 @@
 
 #include "support/AwaitTask.h"
 
+#include <QDir>
 #include <gtest/gtest.h>
 
 #include <thread>
@@ -31,6 +32,28 @@ TEST(ContinuousClock, SleepsAndWakesAtOnceWhenCancelled) {
                      CancellationError);
         EXPECT_LT(ContinuousClock::now() - before, 2s);
     }
+}
+
+TEST(ContinuousClock, ManySleepsDoNotLeakDescriptors) {
+    // Each sleep owns a timer descriptor; a leak would exhaust them in a long run.
+    const auto openDescriptors = [] {
+        return QDir(QStringLiteral("/proc/self/fd"))
+            .entryList(QDir::AllEntries | QDir::NoDotAndDotDot)
+            .size();
+    };
+    awaitTask(ContinuousClock::sleep(0ms), 1s);
+    const auto before = openDescriptors();
+    for (int i = 0; i < 500; ++i)
+        awaitTask(ContinuousClock::sleep(0ms), 1s);
+    for (int i = 0; i < 100; ++i) {
+        std::stop_source each;
+        if (i % 2)
+            each.request_stop(); // already cancelled: throws without arming a timer
+        auto task = ContinuousClock::sleep(10s, each.get_token());
+        each.request_stop();
+        EXPECT_THROW(awaitTask(std::move(task), 1s), CancellationError);
+    }
+    EXPECT_LE(openDescriptors(), before + 2);
 }
 
 } // namespace

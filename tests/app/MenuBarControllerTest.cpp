@@ -87,6 +87,20 @@ TEST(MenuBarController, QuitDuringLaunchCancelsTheRestoration) {
     EXPECT_EQ(h.telemetry.flushes, 1);
 }
 
+TEST(MenuBarController, ClickDuringLaunchWaitsForTheRestoredSession) {
+    ControllerHarness h;
+    h.restored = false;
+    h.keychainSession = h.saved();
+    MenuBarController& controller = h.launch();
+    controller.clicked(QSystemTrayIcon::Trigger);
+    EXPECT_TRUE(controller.isSigningIn());
+    h.restored = true;
+    ASSERT_TRUE(waitUntil([&] { return !controller.isSigningIn(); }));
+    EXPECT_EQ(h.requestsTo("GET", "/api/auth/github"), 0) << "no sign-in: the session came back";
+    EXPECT_TRUE(h.opened.isEmpty());
+    EXPECT_TRUE(controller.panel()->isVisible());
+}
+
 TEST(MenuBarController, ClicksSignInToggleThePanelOrOpenTheMenu) {
     ControllerHarness h;
     MenuBarController& controller = h.launch();

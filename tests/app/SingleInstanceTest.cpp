@@ -1,9 +1,11 @@
 #include "app/SingleInstance.h"
 #include "async/Background.h"
+#include "model/Errors.h"
 
 #include "support/AwaitTask.h"
 
 #include <QFile>
+#include <QLocalSocket>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -71,7 +73,42 @@ TEST(SingleInstance, SecondProcessHandsItsRequestToTheFirst) {
         EXPECT_EQ(QFileInfo(primary.socketPath()).permissions() &
                       (QFile::ReadOther | QFile::WriteOther | QFile::ReadGroup | QFile::WriteGroup),
                   0);
+
+        // Garbage, a command without its argument and an endless line reach no handler.
+        const QByteArray answers = inBackground([path = primary.socketPath()] {
+            QByteArray all;
+            for (const QByteArray& line :
+                 {QByteArray("explode now\n"), QByteArray("open\n"), QByteArray(64 * 1024, 'x')}) {
+                QLocalSocket socket;
+                socket.connectToServer(path);
+                if (!socket.waitForConnected(2000))
+                    return QByteArray("no connection");
+                socket.write(line);
+                socket.waitForBytesWritten(2000);
+                while (socket.waitForReadyRead(2000))
+                    ;
+                all += socket.readAll() + '|';
+            }
+            return all;
+        });
+        EXPECT_EQ(answers, "ignored\n|ignored\n||");
+        EXPECT_EQ(received.size(), 2);
     }
+}
+
+TEST(SingleInstance, UsesOnlyAPrivateFolder) {
+    QTemporaryDir shared;
+    ::chmod(QFile::encodeName(shared.path()).constData(), 0777);
+    EXPECT_THROW(SingleInstance(shared.path()).claim(), AppError);
+
+    // A missing folder is made, for this user only.
+    const QString folder = shared.filePath(QStringLiteral("varno-runtime"));
+    SingleInstance instance(folder);
+    EXPECT_EQ(instance.claim(), SingleInstance::Role::Primary);
+    instance.listen();
+    struct stat info {};
+    ASSERT_EQ(::stat(QFile::encodeName(folder).constData(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
 }
 
 } // namespace

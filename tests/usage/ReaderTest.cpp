@@ -104,8 +104,9 @@ protected:
     pid_t toolPid() const { return pid_t(mark("pid").toLong()); }
     bool toolGone() const { return ::kill(toolPid(), 0) != 0 && errno == ESRCH; }
 
-    // Runs the built varno as a user would, against the given tool, and waits for its end.
-    std::unique_ptr<QProcess> runVarno(const QString& codexbarCli) {
+    // Runs the built varno as a user would, against the given tool, and waits for its end
+    // unless told not to.
+    std::unique_ptr<QProcess> runVarno(const QString& codexbarCli, bool untilFinished = true) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("CODEXBAR_CLI", codexbarCli);
         env.insert("HOME", path("home"));
@@ -116,6 +117,10 @@ protected:
         auto varno = std::make_unique<QProcess>();
         varno->setProcessEnvironment(env);
         varno->start(VARNO_TOOL_VARNO, {"--print-usage"});
+        if (!untilFinished) {
+            EXPECT_TRUE(varno->waitForStarted(5000));
+            return varno;
+        }
         EXPECT_TRUE(varno->waitForFinished(20000));
         EXPECT_EQ(varno->exitStatus(), QProcess::NormalExit);
         return varno;
@@ -295,4 +300,18 @@ TEST_F(Reader, PrintUsageFailureGoesToStandardErrorWithStatusOne) {
     EXPECT_EQ(failed->readAllStandardOutput(), "");
     EXPECT_EQ(failed->readAllStandardError(), QByteArray(failedReading) + "\n");
     EXPECT_TRUE(temporaryFiles().isEmpty());
+}
+
+TEST_F(Reader, PrintUsageTerminatedStopsTheToolAndLeavesNoFile) {
+    const auto varno = runVarno(writeFake("hang"), false);
+    ASSERT_TRUE(waitUntil([&] { return toolPid() > 0; }, 5s));
+    EXPECT_EQ(temporaryFiles().size(), 1) << "the tool writes into its output file";
+    varno->terminate();
+    ASSERT_TRUE(varno->waitForFinished(5000));
+    EXPECT_EQ(varno->exitCode(), 1);
+    EXPECT_EQ(varno->readAllStandardError(), "The operation was cancelled.\n");
+    EXPECT_TRUE(toolGone());
+    if (!toolGone())
+        ::kill(toolPid(), SIGKILL);
+    EXPECT_TRUE(temporaryFiles().isEmpty()) << temporaryFiles().join(' ').toStdString();
 }
