@@ -9,11 +9,15 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QCursor>
+#include <QEventLoop>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QMessageBox>
 #include <QScreen>
 #include <QTimer>
+
+#include <algorithm>
+#include <iterator>
 
 namespace varno {
 
@@ -147,10 +151,28 @@ QCoro::Task<void> MenuBarController::syncLoop(std::stop_token token) {
 }
 
 void MenuBarController::applicationWillTerminate() {
-    if (sessionRestorationTask_)
-        sessionRestorationTask_->cancel();
-    if (automaticSyncTask_)
-        automaticSyncTask_->cancel();
+    const std::shared_ptr<Job> jobs[] = {sessionRestorationTask_, automaticSyncTask_, signInTask_};
+    for (const auto& job : jobs)
+        if (job)
+            job->cancel();
+    // The main loop has stopped by now: give the cancelled tasks a bounded turn of
+    // their own so that they abort their requests and unwind, instead of being
+    // abandoned mid-await.
+    const auto running = [&jobs] {
+        return std::any_of(std::begin(jobs), std::end(jobs),
+                           [](const auto& job) { return job && !job->isFinished(); });
+    };
+    if (running()) {
+        QEventLoop unwind;
+        QTimer::singleShot(2000, &unwind, &QEventLoop::quit);
+        for (const auto& job : jobs)
+            if (job)
+                connect(job.get(), &Job::finished, &unwind, [&unwind, &running] {
+                    if (!running())
+                        unwind.quit();
+                });
+        unwind.exec();
+    }
     if (TelemetryClient* client = store_->analytics()->client())
         client->flush();
 }
