@@ -16,6 +16,7 @@
 #include <QNetworkAccessManager>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QCoroTimer>
 #include <QTimer>
 #include <QUrlQuery>
 
@@ -35,9 +36,11 @@ namespace varno::test {
 inline QCoro::Task<void> pollUntil(std::function<bool()> done, std::stop_token token) {
     QTimer poll;
     poll.start(2);
-    while (!done() && !token.stop_requested())
-        co_await qCoro(&poll, &QTimer::timeout);
-    if (!done())
+    // The token first: once the harness is gone its controller has stopped us, and
+    // `done` would read the dead harness.
+    while (!token.stop_requested() && !done())
+        co_await poll;
+    if (token.stop_requested())
         throw CancellationError();
 }
 
