@@ -77,6 +77,10 @@ public:
         server.setHandler([this](const RecordedRequest& request) { return answer(request); });
     }
     ~ControllerHarness() {
+        // As at quit: let the controller's tasks see their cancellation and unwind
+        // while the harness they poll still exists.
+        if (controller)
+            controller->applicationWillTerminate();
         controller.reset();
         store.reset();
         server.stop();
