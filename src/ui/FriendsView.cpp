@@ -171,7 +171,7 @@ void FriendsView::rebuildList() {
     scroll_->show();
 }
 
-QWidget* FriendsView::makeFriendRow(const QString& id, const QString& name) {
+std::pair<QWidget*, QHBoxLayout*> FriendsView::makeNamedRow(const QString& name) {
     auto* row = new QWidget(listContent_);
     row->setAccessibleName(name);
     auto* layout = new QHBoxLayout(row);
@@ -180,6 +180,11 @@ QWidget* FriendsView::makeFriendRow(const QString& id, const QString& name) {
     auto* label = new ElidedLabel(name, row);
     label->setFont(theme::bodyFont());
     layout->addWidget(label, 1);
+    return {row, layout};
+}
+
+QWidget* FriendsView::makeFriendRow(const QString& id, const QString& name) {
+    auto [row, layout] = makeNamedRow(name);
     const bool hidden = store_->isFriendHidden(id);
     auto* toggle = new QPushButton(
         hidden ? QStringLiteral("Show friend") : QStringLiteral("Hide friend"), row);
@@ -193,14 +198,7 @@ QWidget* FriendsView::makeFriendRow(const QString& id, const QString& name) {
 }
 
 QWidget* FriendsView::makeRequestRow(const QString& id, const QString& name, bool incoming) {
-    auto* row = new QWidget(listContent_);
-    row->setAccessibleName(name);
-    auto* layout = new QHBoxLayout(row);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(8);
-    auto* label = new ElidedLabel(name, row);
-    label->setFont(theme::bodyFont());
-    layout->addWidget(label, 1);
+    auto [row, layout] = makeNamedRow(name);
     auto addButton = [&](const QString& text, bool accept, bool prominent) {
         auto* button = new QPushButton(text, row);
         button->setAutoDefault(false);

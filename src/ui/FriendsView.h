@@ -3,12 +3,16 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <utility>
+
 #include <functional>
 
 class QLabel;
 class QPushButton;
 class QScrollArea;
 class QVBoxLayout;
+
+class QHBoxLayout;
 
 namespace varno {
 
@@ -34,6 +38,8 @@ private:
     void render();
     void renderHeader();
     void rebuildList();
+    // A row holding the person's name; the caller adds its buttons to the layout.
+    std::pair<QWidget*, QHBoxLayout*> makeNamedRow(const QString& name);
     QWidget* makeFriendRow(const QString& id, const QString& name);
     QWidget* makeRequestRow(const QString& id, const QString& name, bool incoming);
     void answer(const QString& requestId, bool accept);

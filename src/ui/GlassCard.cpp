@@ -91,6 +91,14 @@ QMargins shadowMargins() {
     return QMargins(blurRadius + 4, blurRadius, blurRadius + 4, blurRadius + shadowOffsetY + 6);
 }
 
+QMargins marginsWithinScreen(QMargins margins, const QRect& card, const QRect& screen) {
+    margins.setLeft(std::clamp(card.left() - screen.left(), 0, margins.left()));
+    margins.setRight(std::clamp(screen.right() - card.right(), 0, margins.right()));
+    margins.setTop(std::clamp(card.top() - screen.top(), 0, margins.top()));
+    margins.setBottom(std::clamp(screen.bottom() - card.bottom(), 0, margins.bottom()));
+    return margins;
+}
+
 void paint(QPainter& painter, const QRect& rect, bool withShadow) {
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);

@@ -13,6 +13,10 @@ namespace GlassCard {
 // Room around the card that its soft shadow needs on each side.
 QMargins shadowMargins();
 
+// The margins cut back so that the shadow never reaches past the screen's edges,
+// where a window manager would push the window back in.
+QMargins marginsWithinScreen(QMargins margins, const QRect& card, const QRect& screen);
+
 // Paints the card into rect (in the painter's coordinates), with its shadow
 // around it when withShadow is set.
 void paint(QPainter& painter, const QRect& rect, bool withShadow);

@@ -132,11 +132,7 @@ void GlassPanel::positionPanel() {
                 margins.setBottom(0);
             else
                 margins.setTop(0);
-            const QRect s = screen->geometry();
-            margins.setLeft(std::clamp(card.left() - s.left(), 0, margins.left()));
-            margins.setRight(std::clamp(s.right() - card.right(), 0, margins.right()));
-            margins.setTop(std::clamp(card.top() - s.top(), 0, margins.top()));
-            margins.setBottom(std::clamp(s.bottom() - card.bottom(), 0, margins.bottom()));
+            margins = GlassCard::marginsWithinScreen(margins, card, screen->geometry());
         }
     }
     margins_ = margins;
