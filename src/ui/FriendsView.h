@@ -3,9 +3,8 @@
 #include <QPointer>
 #include <QWidget>
 
-#include <utility>
-
 #include <functional>
+#include <utility>
 
 class QLabel;
 class QPushButton;
