@@ -257,7 +257,9 @@ TEST_F(Reader, CancellationStopsTheToolPromptlyAndDropsAFinishedReading) {
     EXPECT_TRUE(toolGone());
 
     // Cancelled after the tool has finished but before the caller resumed: no snapshot.
-    ReaderOptions quick = options(writeTool("bin/tool", printValid));
+    // The tool takes a moment, so that read() is surely waiting when it ends; a tool
+    // that finished before the first await would let read() return at once.
+    ReaderOptions quick = options(writeFake("ok", "FAKE_CODEXBAR_DELAY_MS=200"));
     auto readingDone = std::make_shared<std::atomic<bool>>(false);
     quick.clock = [readingDone, clock = quick.clock] {
         *readingDone = true;
