@@ -21,8 +21,12 @@ QString compactTokens(qint64 count) {
 }
 
 QString localDay(const QDateTime& instant, const QTimeZone& timeZone) {
+    return dayText(instant.toTimeZone(timeZone).date());
+}
+
+QString dayText(const QDate& day) {
     // QDate::toString with a format always uses the C locale: ASCII digits, Gregorian.
-    return instant.toTimeZone(timeZone).date().toString(QStringLiteral("yyyy-MM-dd"));
+    return day.toString(QStringLiteral("yyyy-MM-dd"));
 }
 
 QString utcTimestamp(const QDateTime& instant) {

@@ -13,6 +13,9 @@ QString compactTokens(qint64 count);
 // The calendar day of the instant in the time zone, as yyyy-MM-dd.
 QString localDay(const QDateTime& instant, const QTimeZone& timeZone);
 
+// A calendar day as yyyy-MM-dd.
+QString dayText(const QDate& day);
+
 // The instant in UTC with whole seconds: 2026-12-05T05:06:03Z.
 QString utcTimestamp(const QDateTime& instant);
 

@@ -172,7 +172,9 @@ UsageSnapshot CodexBarReader::collect(std::stop_token token, const ReaderOptions
 UsageSnapshot CodexBarReader::decode(const QByteArray& data, const QDateTime& now,
                                      const QTimeZone& timeZone) {
     const QList<ProviderUsage> elements = decodeJsonList<ProviderUsage>(data);
-    const QDateTime localNow = now.toTimeZone(timeZone);
+    // Today's date, taken once: stepping a local time back a day at a time would land
+    // in a gap where clocks skip midnight, and the gap moves it into the day before.
+    const QDate today = now.toTimeZone(timeZone).date();
 
     UsageSnapshot snapshot;
     snapshot.collectedAt = now;
@@ -197,7 +199,7 @@ UsageSnapshot CodexBarReader::decode(const QByteArray& data, const QDateTime& no
         }
 
         for (int offset = -(windowDays - 1); offset <= 0; ++offset) {
-            const QString date = localDay(localNow.addDays(offset), timeZone);
+            const QString date = dayText(today.addDays(offset));
             snapshot.daily.append(DailyUsage{provider, date, totals.value(date, 0)});
         }
     }

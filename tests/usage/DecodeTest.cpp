@@ -51,7 +51,9 @@ QStringList usedDays(const UsageSnapshot& snapshot, QDate lastDay) {
     for (int i = 0; i < snapshot.daily.size(); ++i) {
         const auto& row = snapshot.daily[i];
         EXPECT_EQ(row.provider, i < 30 ? "codex" : "claude") << i;
-        EXPECT_EQ(row.date, lastDay.addDays(i % 30 - 29).toString(Qt::ISODate)) << i;
+        EXPECT_EQ(row.date.toStdString(),
+                  lastDay.addDays(i % 30 - 29).toString(Qt::ISODate).toStdString())
+            << i;
         if (row.totalTokens != 0)
             used << QString("%1 %2 %3").arg(row.provider, row.date).arg(row.totalTokens);
     }
@@ -156,5 +158,41 @@ TEST(Decode, WindowFollowsTheCalendarOfTheGivenZone) {
         // The 3 tokens of 1 March count only in the window that ends on that day.
         EXPECT_EQ(usedDays(snapshot, c.lastDay).contains("codex 2026-03-01 3"),
                   c.lastDay == QDate(2026, 3, 1));
+    }
+}
+
+TEST(Decode, WindowStepsBackByCalendarDaysWhereClocksSkipMidnight) {
+    // Zones whose clocks jump from 00:00 to 01:00 on the day daylight-saving time starts.
+    const struct {
+        const char* zone;
+        QDate change;
+    } changes[] = {
+        {"America/Santiago", QDate(2026, 9, 6)},
+        {"America/Havana", QDate(2026, 3, 8)},
+        {"Asia/Beirut", QDate(2026, 3, 29)},
+    };
+    const QByteArray json = QByteArray::fromStdString(both(none, none));
+    for (const auto& c : changes) {
+        const QTimeZone zone(c.zone);
+        ASSERT_TRUE(zone.isValid()) << c.zone << " (tzdata)";
+        // Every window whose days include the change, at both ends of the night; on the
+        // day of the change itself the night starts at 01:00.
+        for (int after = 0; after <= 30; ++after) {
+            const QDate today = c.change.addDays(after);
+            for (const QTime time : {QTime(0, 0), QTime(0, 30), QTime(0, 59, 59), QTime(1, 0),
+                                     QTime(23, 0), QTime(23, 59, 59)}) {
+                if (after == 0 && time < QTime(1, 0))
+                    continue;
+                const QDateTime now = QDateTime(today, time, zone).toUTC();
+                SCOPED_TRACE(QStringLiteral("%1 %2 %3")
+                                 .arg(c.zone, today.toString(Qt::ISODate), time.toString())
+                                 .toStdString());
+                const UsageSnapshot snapshot = CodexBarReader::decode(json, now, zone);
+                usedDays(snapshot, today);
+                EXPECT_EQ(snapshot.collectedAt, now);
+                if (HasFailure())
+                    return; // one wrong window is enough to read
+            }
+        }
     }
 }
