@@ -11,6 +11,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QHash>
 #include <QUuid>
 
@@ -76,7 +77,12 @@ QString ReaderOptions::defaultHomeDirectory() {
 }
 
 QString ReaderOptions::defaultTemporaryDirectory() {
-    return QDir::tempPath();
+    // Qt answers "" when TMPDIR names a missing folder; the output file would then
+    // land in the working folder. The system's own folder is always there.
+    const QString path = QDir::tempPath();
+    if (!path.isEmpty() && QFileInfo(path).isDir())
+        return path;
+    return QStringLiteral("/tmp");
 }
 
 QStringList ReaderOptions::defaultInstallLocations() {
@@ -141,6 +147,11 @@ UsageSnapshot CodexBarReader::collect(std::stop_token token, const ReaderOptions
         throw AppError(
             QStringLiteral("Install CodexBar to read your Codex and Claude Code token usage."));
 
+    // A relative folder would put the file wherever the app happens to be started.
+    if (!QDir::isAbsolutePath(options.temporaryDirectory))
+        throw FileError(QStringLiteral("Could not create a temporary file: the temporary folder "
+                                       "\"%1\" is not an absolute path.")
+                            .arg(options.temporaryDirectory));
     const QString name = QStringLiteral("varno-") +
                          QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper() +
                          QStringLiteral(".json");

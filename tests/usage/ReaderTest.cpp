@@ -49,7 +49,7 @@ std::string failureOf(const ReaderOptions& options) {
 class Reader : public ::testing::Test {
 protected:
     void SetUp() override {
-        for (const char* folder : {"tmp", "home", "config", "marks"})
+        for (const char* folder : {"tmp", "home", "config", "marks", "work"})
             ASSERT_TRUE(QDir(root.path()).mkpath(folder));
     }
 
@@ -106,16 +106,18 @@ protected:
 
     // Runs the built varno as a user would, against the given tool, and waits for its end
     // unless told not to.
-    std::unique_ptr<QProcess> runVarno(const QString& codexbarCli, bool untilFinished = true) {
+    std::unique_ptr<QProcess> runVarno(const QString& codexbarCli, bool untilFinished = true,
+                                       const QString& temporaryFolder = {}) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("CODEXBAR_CLI", codexbarCli);
         env.insert("HOME", path("home"));
         env.insert("XDG_CONFIG_HOME", path("config"));
-        env.insert("TMPDIR", path("tmp"));
+        env.insert("TMPDIR", temporaryFolder.isEmpty() ? path("tmp") : temporaryFolder);
         for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
             env.remove(name); // it needs no display
         auto varno = std::make_unique<QProcess>();
         varno->setProcessEnvironment(env);
+        varno->setWorkingDirectory(path("work"));
         varno->start(VARNO_TOOL_VARNO, {"--print-usage"});
         if (!untilFinished) {
             EXPECT_TRUE(varno->waitForStarted(5000));
@@ -304,6 +306,27 @@ TEST_F(Reader, PrintUsageFailureGoesToStandardErrorWithStatusOne) {
     EXPECT_TRUE(temporaryFiles().isEmpty());
 }
 
+TEST_F(Reader, ATemporaryFolderThatIsGoneFallsBackToTheSystemOneNeverTheWorkingFolder) {
+    // The tool reports where its output goes.
+    const QString tool = writeTool(
+        "bin/tool", "out=$(readlink /proc/$$/fd/1)\necho \"$out\" >\"$MARKS/out\"\n" + printValid);
+    const auto varno = runVarno(tool, true, path("no-such-folder"));
+    EXPECT_EQ(varno->readAllStandardError(), "");
+    EXPECT_EQ(varno->exitCode(), 0);
+    const QFileInfo out(QString::fromLocal8Bit(mark("out")));
+    EXPECT_EQ(out.path().toStdString(), "/tmp");
+    EXPECT_TRUE(out.fileName().startsWith("varno-")) << out.filePath().toStdString();
+    EXPECT_FALSE(out.exists());
+    EXPECT_TRUE(QDir(path("work")).isEmpty());
+
+    // A reading told to use no folder at all, or a relative one, refuses to start.
+    for (const QString& folder : {QString(), QStringLiteral("tmp")}) {
+        ReaderOptions o = options(tool);
+        o.temporaryDirectory = folder;
+        EXPECT_THAT(failureOf(o), HasSubstr("temporary folder")) << folder.toStdString();
+    }
+}
+
 TEST_F(Reader, PrintUsageTerminatedStopsTheToolAndLeavesNoFile) {
     const auto varno = runVarno(writeFake("hang"), false);
     ASSERT_TRUE(waitUntil([&] { return toolPid() > 0; }, 5s));
@@ -316,4 +339,53 @@ TEST_F(Reader, PrintUsageTerminatedStopsTheToolAndLeavesNoFile) {
     if (!toolGone())
         ::kill(toolPid(), SIGKILL);
     EXPECT_TRUE(temporaryFiles().isEmpty()) << temporaryFiles().join(' ').toStdString();
+}
+
+TEST_F(Reader, WindowEndsOnTodayInTheZoneThatTZNames) {
+    // Each tool reading lists tokens on the day the clocks skipped midnight.
+    const struct {
+        const char* zone;
+        QDate change;
+    } changes[] = {
+        {"America/Santiago", QDate(2026, 9, 6)},
+        {"America/Havana", QDate(2026, 3, 8)},
+        {"Asia/Beirut", QDate(2026, 3, 29)},
+    };
+    struct RestoreTZ {
+        const bool wasSet = qEnvironmentVariableIsSet("TZ");
+        const QByteArray value = qgetenv("TZ");
+        ~RestoreTZ() { wasSet ? qputenv("TZ", value) : qunsetenv("TZ"); }
+    } restore;
+    for (const auto& c : changes) {
+        const QByteArray change = c.change.toString(Qt::ISODate).toLatin1();
+        const QString tool =
+            writeTool("bin/" + QString::fromLatin1(c.zone).replace('/', '-'),
+                      R"(printf '%s' '[{"provider":"codex","daily":[{"date":")" + change +
+                          R"(","totalTokens":5}]},{"provider":"claude","daily":[]}]')"
+                          "\n");
+        qputenv("TZ", c.zone);
+        const QTimeZone zone(c.zone);
+        for (const QDateTime& local : {QDateTime(c.change.addDays(1), QTime(0, 30), zone),
+                                       QDateTime(c.change.addDays(29), QTime(0, 0), zone),
+                                       QDateTime(c.change.addDays(29), QTime(23, 45), zone)}) {
+            SCOPED_TRACE(
+                QStringLiteral("%1 %2").arg(c.zone, local.toString(Qt::ISODate)).toStdString());
+            ReaderOptions o = options(tool);
+            const QDateTime now = local.toUTC();
+            o.clock = [now] { return now; };
+            o.timeZone = ReaderOptions().timeZone; // the process's own zone, from TZ
+            const UsageSnapshot snapshot = CodexBarReader::collect({}, o);
+            ASSERT_EQ(snapshot.daily.size(), 60);
+            EXPECT_EQ(snapshot.collectedAt, now);
+            QStringList dates;
+            qint64 tokens = 0;
+            for (const DailyUsage& row : snapshot.daily.mid(0, 30)) {
+                dates.append(row.date);
+                tokens += row.totalTokens;
+            }
+            EXPECT_EQ(dates.last().toStdString(), local.date().toString(Qt::ISODate).toStdString());
+            EXPECT_EQ(dates.removeDuplicates(), 0) << dates.join(' ').toStdString();
+            EXPECT_EQ(tokens, 5) << "the day of the change is in the window";
+        }
+    }
 }
