@@ -1,6 +1,7 @@
 #include "analytics/Analytics.h"
 
 #include "analytics/client/TelemetryConfig.h"
+#include "model/UrlText.h"
 
 #include <QUrl>
 
@@ -49,7 +50,8 @@ Analytics Analytics::configured(const QVariantMap& info, TelemetryClient* client
     if (!host)
         return Analytics();
     const QUrl hostURL(*host, QUrl::StrictMode);
-    if (!hostURL.isValid() || hostURL.scheme() != QLatin1String("https") ||
+    // The scheme as written: QUrl would accept "HTTPS" by lower-casing it.
+    if (!hostURL.isValid() || UrlText::split(*host).scheme != QLatin1String("https") ||
         hostURL.host().isEmpty() || !hostURL.userName().isEmpty() || !hostURL.password().isEmpty())
         return Analytics();
 

@@ -284,7 +284,7 @@ SingleInstance::Reply VarnoApp::handle(const InstanceRequest& request) {
         controller_->togglePanel();
         return Reply::Accepted;
     case InstanceRequest::Kind::OpenURL:
-        return router_->deliver(QUrl(request.argument)) ? Reply::Accepted : Reply::Ignored;
+        return router_->deliver(request.argument) ? Reply::Accepted : Reply::Ignored;
     case InstanceRequest::Kind::Development:
         if (!options_.developmentCommands)
             return Reply::Ignored;

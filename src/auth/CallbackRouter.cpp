@@ -13,8 +13,10 @@ namespace varno {
 
 namespace {
 
-bool isAppURL(const QUrl& url) {
-    return url.isValid() && url.scheme().compare(QLatin1String("varno"), Qt::CaseInsensitive) == 0;
+// Any spelling of the scheme is ours to route; the sign-in judges the text itself.
+bool isAppURL(const QString& text) {
+    const QUrl url(text);
+    return url.isValid() && url.scheme() == QLatin1String("varno");
 }
 
 } // namespace
@@ -25,7 +27,7 @@ namespace detail {
 class CallbackWait : public QObject {
     Q_OBJECT
 public:
-    void end(std::optional<QUrl> result, std::exception_ptr failure) {
+    void end(std::optional<QString> result, std::exception_ptr failure) {
         if (ended)
             return;
         ended = true;
@@ -38,7 +40,7 @@ public:
     QTimer limit;
     bool ended = false;
     bool routerGone = false;
-    std::optional<QUrl> url;
+    std::optional<QString> url;
     std::exception_ptr error;
 
 signals:
@@ -72,7 +74,7 @@ bool CallbackRouter::isWaiting() const {
     return current_ && !current_->ended;
 }
 
-QCoro::Task<QUrl> CallbackRouter::openGitHub(QUrl url, std::stop_token token) {
+QCoro::Task<QString> CallbackRouter::openGitHub(QUrl url, std::stop_token token) {
     if (token.stop_requested())
         throw SignInCancelled();
     // Only one browser sign-in at a time: a newer one replaces an older wait.
@@ -123,7 +125,7 @@ QCoro::Task<QUrl> CallbackRouter::openGitHub(QUrl url, std::stop_token token) {
     co_return *wait->url;
 }
 
-bool CallbackRouter::deliver(const QUrl& url) {
+bool CallbackRouter::deliver(const QString& url) {
     if (!isAppURL(url) || !isWaiting())
         return false;
     current_->end(url, nullptr);
@@ -132,7 +134,8 @@ bool CallbackRouter::deliver(const QUrl& url) {
 
 bool CallbackRouter::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::FileOpen) {
-        const QUrl url = static_cast<QFileOpenEvent*>(event)->url();
+        // The system hands over a parsed URL; its text is the best there is.
+        const QString url = static_cast<QFileOpenEvent*>(event)->url().toString(QUrl::FullyEncoded);
         if (isAppURL(url)) {
             deliver(url);
             return true;

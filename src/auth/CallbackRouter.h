@@ -38,15 +38,16 @@ public:
     // test aid: it is run with the URL as its only argument).
     static Opener defaultOpener();
 
-    // Opens url and returns the first varno:// URL delivered afterwards. Throws
+    // Opens url and returns the first varno:// URL delivered afterwards, as its text
+    // was written (the sign-in checks that text, not QUrl's normalised form). Throws
     // AppError "Could not open GitHub sign-in." when the opener fails, AppError
     // "GitHub sign-in did not complete." when the time limit passes, and
     // SignInCancelled when the token is stopped or a newer sign-in takes over.
-    QCoro::Task<QUrl> openGitHub(QUrl url, std::stop_token token = {});
+    QCoro::Task<QString> openGitHub(QUrl url, std::stop_token token = {});
 
     // Hands a URL to the waiting sign-in. Returns false, changing nothing, when
-    // no sign-in waits or the URL is not a varno:// URL.
-    bool deliver(const QUrl& url);
+    // no sign-in waits or the text is not a varno:// URL.
+    bool deliver(const QString& url);
 
     bool isWaiting() const;
 

@@ -1,9 +1,11 @@
 #include "auth/GitHubLogin.h"
 
 #include "model/Errors.h"
+#include "model/UrlText.h"
 
 #include <QCryptographicHash>
 #include <QRandomGenerator>
+#include <QUrl>
 #include <QUrlQuery>
 
 #include <array>
@@ -49,14 +51,17 @@ QString GitHubLogin::challenge(const QString& verifier) {
         QCryptographicHash::hash(verifier.toUtf8(), QCryptographicHash::Sha256).toHex());
 }
 
-QString GitHubLogin::code(const QUrl& callback, const QString& expectedState) {
+QString GitHubLogin::code(const QString& callbackText, const QString& expectedState) {
+    const QUrl callback(callbackText);
     const QList<QPair<QString, QString>> items =
         callback.isValid() && callback.hasQuery()
             ? QUrlQuery(callback).queryItems(QUrl::FullyDecoded)
             : QList<QPair<QString, QString>>{};
 
-    if (callback.scheme() != QLatin1String("varno") || callback.host() != QLatin1String("auth") ||
-        callback.path() != QLatin1String("/callback"))
+    // QUrl has lower-cased the scheme and host; they must be right as written.
+    const UrlText written = UrlText::split(callbackText);
+    if (!callback.isValid() || written.scheme != QLatin1String("varno") ||
+        written.host != QLatin1String("auth") || callback.path() != QLatin1String("/callback"))
         throw AppError(notVerified);
 
     const QList<QString> states = itemValues(items, QStringLiteral("state"));

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QString>
-#include <QUrl>
 
 namespace varno {
 
@@ -19,11 +18,12 @@ public:
     // Lower-case hex SHA-256 of the verifier's UTF-8 bytes (64 characters).
     static QString challenge(const QString& verifier);
 
-    // Accepts only varno://auth/callback with exactly one "state" equal to the
-    // expected one, no "error" item and exactly one well-formed code; returns the
-    // code. Throws AppError otherwise. A wrong state wins over an "error" item, so
-    // a forged or stale callback always reads as "could not be verified".
-    static QString code(const QUrl& callback, const QString& expectedState);
+    // Accepts only varno://auth/callback (scheme and host exactly as written) with
+    // exactly one "state" equal to the expected one, no "error" item and exactly one
+    // well-formed code; returns the code. Throws AppError otherwise. A wrong state wins
+    // over an "error" item, so a forged or stale callback always reads as "could not
+    // be verified".
+    static QString code(const QString& callback, const QString& expectedState);
 };
 
 } // namespace varno

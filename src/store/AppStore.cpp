@@ -9,6 +9,7 @@
 #include "model/Formatting.h"
 #include "model/Json.h"
 #include "model/Settings.h"
+#include "model/UrlText.h"
 #include "store/ScopeExit.h"
 #include "store/ServerRecords.h"
 
@@ -308,15 +309,18 @@ QCoro::Task<void> AppStore::loginWithGitHub(std::stop_token token) {
         if (!self)
             co_return;
 
-        // The browser only ever goes to the server's own origin.
+        // The browser only ever goes to the server's own origin. Scheme and host are
+        // compared as written: QUrl would have lower-cased both.
         const QUrl server(serverURL_, QUrl::StrictMode);
-        if (!server.isValid() || start.url.scheme() != server.scheme() ||
-            start.url.host() != server.host() || start.url.port() != server.port())
+        const UrlText startWritten = UrlText::split(start.urlText);
+        const UrlText serverWritten = UrlText::split(serverURL_);
+        if (!server.isValid() || startWritten.scheme != serverWritten.scheme ||
+            startWritten.host != serverWritten.host || start.url.port() != server.port())
             throw AppError(invalidServerMessage);
 
         if (!actions_.openGitHub)
             throw AppError(cannotOpenSignInMessage);
-        QUrl callback;
+        QString callback;
         {
             setWaitingForBrowser(true);
             const ScopeExit notWaiting([self] {

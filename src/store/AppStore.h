@@ -43,7 +43,7 @@ struct AppStoreActions {
     // The browser sign-in: opens the URL and returns the varno:// callback URL.
     // Throws SignInCancelled (or CancellationError) for the quiet cancelled outcome.
     // Without one, sign-in fails with "Could not open GitHub sign-in.".
-    std::function<QCoro::Task<QUrl>(QUrl, std::stop_token)> openGitHub;
+    std::function<QCoro::Task<QString>(QUrl, std::stop_token)> openGitHub;
     // The clock and the zone whose calendar day the dashboard is asked for.
     // Default: the system's.
     std::function<QDateTime()> now;

@@ -17,7 +17,7 @@ Start Start::decode(const JsonNode& node) {
     if (!url.isValid() || text.isEmpty())
         throw DecodingError(
             QStringLiteral("expected a URL at %1 but found \"%2\"").arg(member.path(), text));
-    return Start{url};
+    return Start{url, text};
 }
 
 } // namespace varno

@@ -22,6 +22,7 @@ struct Failure {
 // The answer of the sign-in start: where the browser is to go.
 struct Start {
     QUrl url;
+    QString urlText; // as the server wrote it
     static Start decode(const JsonNode& node);
 };
 

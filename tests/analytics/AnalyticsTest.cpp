@@ -150,6 +150,8 @@ TEST(Analytics, AnUnusableConfigurationStartsNoClientWritesNothingAndSendsNothin
         {"host missing", "phc_live", {}},
         {"host not text", "phc_live", QVariantMap{}},
         {"host plain http", "phc_live", server.url().toString()},
+        {"host scheme in capitals", "phc_live", "HTTPS://" + server.url().authority()},
+        {"host scheme capitalised", "phc_live", "Https://" + server.url().authority()},
         {"host with user", "phc_live", "https://me@" + server.url().authority()},
         {"host with password", "phc_live", "https://:pw@" + server.url().authority()},
         {"https without host", "phc_live", "https:ingest"},

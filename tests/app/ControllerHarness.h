@@ -12,11 +12,11 @@
 #include "support/ScriptedHttpServer.h"
 
 #include <QCoroSignal>
+#include <QCoroTimer>
 #include <QLabel>
 #include <QNetworkAccessManager>
 #include <QSettings>
 #include <QTemporaryDir>
-#include <QCoroTimer>
 #include <QTimer>
 #include <QUrlQuery>
 
@@ -151,13 +151,13 @@ public:
     }
 
     // The browser's return with the given state (by default the one the app sent).
-    QUrl callback(QString state = {}) const {
+    QString callback(QString state = {}) const {
         for (const RecordedRequest& r : server.requests())
             if (state.isEmpty() && r.pathWithoutQuery() == "/api/auth/github")
                 state = QUrlQuery(QUrl(QString::fromUtf8(r.path)).query())
                             .queryItemValue(QStringLiteral("state"));
-        return QUrl(
-            QStringLiteral("varno://auth/callback?state=%1&code=%2").arg(state, QString(64, u'c')));
+        return QStringLiteral("varno://auth/callback?state=%1&code=%2")
+            .arg(state, QString(64, u'c'));
     }
 
     ScriptedHttpServer server;

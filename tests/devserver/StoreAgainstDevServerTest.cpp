@@ -38,7 +38,7 @@ QCoro::Task<UsageSnapshot> readingOf(UsageSnapshot snapshot) {
 
 // A stand-in browser: the user picks an account on the development sign-in page,
 // which redirects to the varno:// callback.
-QCoro::Task<QUrl> pickAccount(QNetworkAccessManager* network, QUrl page, QString account) {
+QCoro::Task<QString> pickAccount(QNetworkAccessManager* network, QUrl page, QString account) {
     QUrlQuery query(page);
     query.addQueryItem(QStringLiteral("account"), account);
     page.setQuery(query);
@@ -50,7 +50,7 @@ QCoro::Task<QUrl> pickAccount(QNetworkAccessManager* network, QUrl page, QString
     co_await qCoro(reply.get()).waitForFinished();
     if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != 302)
         throw AppError(QStringLiteral("GitHub sign-in did not complete."));
-    co_return QUrl(QString::fromUtf8(reply->rawHeader("Location")));
+    co_return QString::fromUtf8(reply->rawHeader("Location"));
 }
 
 // One installation of the app: its own settings file (and so its own device id),

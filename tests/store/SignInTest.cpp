@@ -16,12 +16,12 @@ QUrlQuery query(const RecordedRequest& request) {
 }
 
 // The callback the server's page would send back, for the state the start carried.
-QUrl callback(const ScriptedHttpServer& server, const QString& items = "code=" + goodCode) {
+QString callback(const ScriptedHttpServer& server, const QString& items = "code=" + goodCode) {
     const QString state = query(server.requests().at(0)).queryItemValue("state");
-    return QUrl("varno://auth/callback?state=" + state + '&' + items);
+    return "varno://auth/callback?state=" + state + '&' + items;
 }
 
-QCoro::Task<QUrl> answerWith(QUrl url) {
+QCoro::Task<QString> answerWith(QString url) {
     co_return url;
 }
 
@@ -30,7 +30,7 @@ QCoro::Task<QUrl> answerWith(QUrl url) {
 // The browser sign-in and every way it can stop: the message, how far it got, and
 // that nothing of a failed sign-in is kept.
 TEST(SignIn, Outcomes) {
-    using Browser = std::function<QUrl(const ScriptedHttpServer&)>; // or throws
+    using Browser = std::function<QString(const ScriptedHttpServer&)>; // or throws
     struct Row {
         const char* name;
         QString startURL; // {base}: the server's address, {port}: its port
@@ -39,16 +39,18 @@ TEST(SignIn, Outcomes) {
         QStringList sent;
         ScriptedResponse exchange = login;
         bool keychainRefuses = false;
+        QString server = "{base}";
     };
     const Browser good = [](auto& server) { return callback(server); };
     const Browser forged = [](auto&) {
-        return QUrl("varno://auth/callback?state=" + GitHubLogin::randomToken() +
-                    "&code=" + goodCode);
+        return "varno://auth/callback?state=" + GitHubLogin::randomToken() + "&code=" + goodCode;
     };
     const Browser denied = [](auto& server) { return callback(server, "error=access_denied"); };
-    const Browser cancels = [](auto&) -> QUrl { throw SignInCancelled(); };
-    const Browser cancelled = [](auto&) -> QUrl { throw CancellationError(); };
-    const Browser fails = [](auto&) -> QUrl { throw AppError("GitHub sign-in did not complete."); };
+    const Browser cancels = [](auto&) -> QString { throw SignInCancelled(); };
+    const Browser cancelled = [](auto&) -> QString { throw CancellationError(); };
+    const Browser fails = [](auto&) -> QString {
+        throw AppError("GitHub sign-in did not complete.");
+    };
     const QString offOrigin = QStringLiteral("Invalid GitHub sign-in server.");
     const QStringList start{"GET /api/auth/github"};
     const QStringList exchange{"GET /api/auth/github", "POST /api/auth/exchange"};
@@ -60,6 +62,13 @@ TEST(SignIn, Outcomes) {
         {"another scheme", "https://127.0.0.1:{port}/dev", good, offOrigin, start},
         {"another port", "http://127.0.0.1:1/dev", good, offOrigin, start},
         {"no port", "http://127.0.0.1/dev", good, offOrigin, start},
+        // Compared as written, before any parser lower-cases them.
+        {"scheme in capitals", "HTTP://127.0.0.1:{port}/dev", good, offOrigin, start},
+        {"host in capitals", "http://LOCALHOST:{port}/dev", good, offOrigin, start, login, false,
+         "http://localhost:{port}"},
+        {"callback in capitals", "{base}/dev",
+         [](auto& server) { return callback(server).replace("varno://auth", "VARNO://AUTH"); },
+         "GitHub sign-in could not be verified. Please try again.", start},
         {"cancelled in the browser", "{base}/dev", cancels, "", start},
         {"cancelled task", "{base}/dev", cancelled, "", start},
         {"browser gave up", "{base}/dev", fails, "GitHub sign-in did not complete.", start},
@@ -78,7 +87,7 @@ TEST(SignIn, Outcomes) {
         StoreHarness h;
         h.settings->remove(settings::serverURLKey);
         AppStore& store = h.makeStore();
-        store.setServerURL(h.serverBase());
+        store.setServerURL(h.expand(row.server));
         store.setError("an older message");
         const QString startURL = h.expand(row.startURL);
         const QMap<QByteArray, ScriptedResponse> answers{

@@ -169,7 +169,7 @@ public:
     bool toolMissing = false;
     int readings = 0;
 
-    std::function<QCoro::Task<QUrl>(QUrl, std::stop_token)> browser;
+    std::function<QCoro::Task<QString>(QUrl, std::stop_token)> browser;
     QList<QUrl> openedInBrowser;
 
     std::unique_ptr<AppStore> store;

@@ -125,9 +125,9 @@ protected:
         fakes.sendRequest = [this](HttpRequest r, std::stop_token t) { return send(r, t); };
         fakes.saveSession = [](const SavedSession&) {};
         fakes.clearSession = [] {};
-        fakes.openGitHub = [this](QUrl, std::stop_token t) -> QCoro::Task<QUrl> {
+        fakes.openGitHub = [this](QUrl, std::stop_token t) -> QCoro::Task<QString> {
             co_await hold(browserOpen, t); // the browser never comes back
-            co_return QUrl();
+            co_return QString();
         };
         store = std::make_unique<AppStore>(false, std::move(fakes), nullptr, &settings, &settings,
                                            QVariantMap{});
