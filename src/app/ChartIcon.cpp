@@ -1,8 +1,6 @@
 #include "app/ChartIcon.h"
 
-#include <QGuiApplication>
 #include <QPainter>
-#include <QPalette>
 #include <QPixmap>
 
 namespace varno {
@@ -32,11 +30,6 @@ QIcon chartIcon(const QColor& colour) {
     for (int size : {16, 22, 24, 32, 48, 64, 128})
         icon.addPixmap(drawChart(size, colour));
     return icon;
-}
-
-QIcon chartIconForPalette() {
-    const QColor window = QGuiApplication::palette().color(QPalette::Window);
-    return chartIcon(window.lightnessF() < 0.5 ? Qt::white : Qt::black);
 }
 
 } // namespace varno

@@ -9,7 +9,4 @@ namespace varno {
 // drawing as packaging/varno.svg, rendered at the sizes trays ask for.
 QIcon chartIcon(const QColor& colour);
 
-// Black on light panels, white on dark ones, judged from the application palette.
-QIcon chartIconForPalette();
-
 } // namespace varno

@@ -1,9 +1,10 @@
 #include "app/MenuBarController.h"
 
 #include "analytics/Analytics.h"
-#include "app/ChartIcon.h"
+#include "app/TrayIconTheme.h"
 #include "model/Errors.h"
 #include "store/AppStore.h"
+#include "ui/PanelPlacement.h"
 
 #include <QAction>
 #include <QApplication>
@@ -29,6 +30,23 @@ constexpr std::chrono::milliseconds clickAfterDismissal{300};
 
 QIcon themed(const char* name) {
     return QIcon::fromTheme(QString::fromLatin1(name));
+}
+
+QList<PanelAnchor::Screen> currentScreens() {
+    QList<PanelAnchor::Screen> screens;
+    for (QScreen* screen : QGuiApplication::screens())
+        screens.append({screen->name(), screen->geometry()});
+    return screens;
+}
+
+// Qt draws a tray icon itself, as a small window embedded in the tray, only on an
+// XEmbed tray; a StatusNotifierItem host draws the icon and its menu from what the
+// app publishes over D-Bus.
+bool trayIsXEmbed() {
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    return std::any_of(windows.begin(), windows.end(), [](const QWidget* window) {
+        return window->inherits("QSystemTrayIconSys");
+    });
 }
 
 } // namespace
@@ -66,20 +84,22 @@ void MenuBarController::applicationDidFinishLaunching() {
     // items stay off.
     store_->setBusy(true);
 
-    // The menu is rebuilt at every opening, from the store as it is then.
+    // The menu is rebuilt at every opening, from the store as it is then, and kept
+    // current in between for trays that show an exported copy of it.
     menu_ = std::make_unique<QMenu>();
-    connect(menu_.get(), &QMenu::aboutToShow, this, [this] { rebuildMenu(menu_.get()); });
+    connect(menu_.get(), &QMenu::aboutToShow, this, [this] {
+        closePanel();
+        rebuildMenu(menu_.get());
+    });
+    rebuildMenu(menu_.get());
+    connect(store_, &AppStore::sessionChanged, this, &MenuBarController::menuStateChanged);
+    connect(store_, &AppStore::busyChanged, this, &MenuBarController::menuStateChanged);
     if (parts_.trayAvailable && parts_.trayAvailable()) {
         createStatusItem();
     } else if (parts_.trayAvailable) {
         // Until a tray appears, `varno --toggle` reaches the panel.
         trayWatch_ = std::make_unique<QTimer>();
-        connect(trayWatch_.get(), &QTimer::timeout, this, [this] {
-            if (parts_.trayAvailable()) {
-                trayWatch_->stop();
-                createStatusItem();
-            }
-        });
+        connect(trayWatch_.get(), &QTimer::timeout, this, &MenuBarController::trayRechecked);
         trayWatch_->start(parts_.trayRecheck);
     }
 
@@ -104,16 +124,45 @@ void MenuBarController::applicationDidFinishLaunching() {
         Job::start([this](std::stop_token token) { return restoreSession(token); });
 }
 
+void MenuBarController::trayRechecked() {
+    if (parts_.trayAvailable()) {
+        trayWatch_->stop();
+        createStatusItem();
+        return;
+    }
+    // A session's tray host may start a moment after the app: only a tray still
+    // missing at the first recheck is worth telling the user about.
+    if (!announcedNoTray_) {
+        announcedNoTray_ = true;
+        if (parts_.announceNoTray)
+            parts_.announceNoTray();
+    }
+}
+
 void MenuBarController::createStatusItem() {
+    if (!iconTheme_) {
+        iconTheme_ = std::make_unique<TrayIconTheme>();
+        connect(iconTheme_.get(), &TrayIconTheme::changed, this, [this] {
+            if (statusItem_)
+                statusItem_->setIcon(iconTheme_->icon());
+        });
+    } else {
+        iconTheme_->refresh();
+    }
     statusItem_ = std::make_unique<QSystemTrayIcon>();
-    statusItem_->setIcon(chartIconForPalette());
+    statusItem_->setIcon(iconTheme_->icon());
     statusItem_->setToolTip(QStringLiteral("Varno"));
-    // No setContextMenu: both clicks come here, as on the menu bar.
     connect(statusItem_.get(), &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) {
                 clicked(reason, QGuiApplication::queryKeyboardModifiers());
             });
     statusItem_->show();
+    // A StatusNotifierItem host opens the menu by itself on a right click, from the
+    // copy the app exports, and never reports that click. On an XEmbed tray both
+    // clicks come here and the menu pops up at the icon's edge, as on the menu bar.
+    // Set in the same turn as show(), before the host can ask for the item's menu.
+    if (!trayIsXEmbed())
+        statusItem_->setContextMenu(menu_.get());
     emit statusItemShown();
 }
 
@@ -179,22 +228,56 @@ void MenuBarController::applicationWillTerminate() {
 
 void MenuBarController::clicked(QSystemTrayIcon::ActivationReason reason,
                                 Qt::KeyboardModifiers modifiers) {
-    if (reason == QSystemTrayIcon::Context ||
-        (reason == QSystemTrayIcon::Trigger && modifiers.testFlag(Qt::ControlModifier))) {
-        popUpMenu(QCursor::pos());
+    if (reason != QSystemTrayIcon::Context && reason != QSystemTrayIcon::Trigger)
         return;
-    }
-    if (reason == QSystemTrayIcon::Trigger)
-        leftClick(QCursor::pos());
+    const QRect anchor = clickAnchor(QCursor::pos());
+    if (reason == QSystemTrayIcon::Context || modifiers.testFlag(Qt::ControlModifier))
+        popUpMenu(anchor);
+    else
+        leftClick(anchor);
 }
 
-void MenuBarController::popUpMenu(const QPoint& at) {
+QRect MenuBarController::clickAnchor(const QPoint& pointer) {
+    std::optional<QRect> tray;
+    if (statusItem_)
+        tray = statusItem_->geometry();
+    std::optional<QRect> bar;
+    if (parts_.desktopBarAt && !(tray && tray->isValid() && !tray->isEmpty()))
+        bar = parts_.desktopBarAt(pointer);
+    QRect screen;
+    if (QScreen* under = QGuiApplication::screenAt(pointer))
+        screen = under->geometry();
+    const std::optional<QRect> anchor = PanelAnchor::fromClick(tray, pointer, bar, screen);
+    if (!anchor)
+        return openingAnchor();
+    anchors_.remember(*anchor, currentScreens());
+    return *anchor;
+}
+
+QRect MenuBarController::openingAnchor() const {
+    if (const std::optional<QRect> remembered = anchors_.recall(currentScreens()))
+        return *remembered;
+    QRect available;
+    if (QScreen* screen = QGuiApplication::primaryScreen())
+        available = screen->availableGeometry();
+    return PanelAnchor::corner(available);
+}
+
+void MenuBarController::popUpMenu(const QRect& anchor) {
     if (menu_->isVisible())
         return;
-    menu_->popup(at);
+    // Hangs from the icon's edge, like the panel, rather than from the pointer.
+    closePanel();
+    rebuildMenu(menu_.get());
+    QRect screen;
+    if (QScreen* under = QGuiApplication::screenAt(anchor.center()))
+        screen = under->geometry();
+    else if (QScreen* primary = QGuiApplication::primaryScreen())
+        screen = primary->geometry();
+    menu_->popup(PanelPlacement::menuPosition(anchor, menu_->sizeHint(), screen));
 }
 
-void MenuBarController::leftClick(std::optional<QPoint> pointer) {
+void MenuBarController::leftClick(const QRect& anchor) {
     // While a sign-in waits, the click shows (or hides) the panel that offers to
     // cancel it instead of starting another one.
     if (!store_->session() && !isSigningIn_) {
@@ -206,7 +289,7 @@ void MenuBarController::leftClick(std::optional<QPoint> pointer) {
     if (!panel_->isVisible()) {
         if (panel_->dismissedWithin(clickAfterDismissal))
             return;
-        showLeaderboard(currentAnchor(pointer));
+        showLeaderboard(anchor);
     } else {
         panel_->orderOut();
     }
@@ -215,7 +298,7 @@ void MenuBarController::leftClick(std::optional<QPoint> pointer) {
 void MenuBarController::showPanel() {
     if (!panel_)
         return;
-    showLeaderboard(currentAnchor(std::nullopt));
+    showLeaderboard(openingAnchor());
 }
 
 void MenuBarController::togglePanel() {
@@ -225,25 +308,6 @@ void MenuBarController::togglePanel() {
         panel_->orderOut();
     else
         showPanel();
-}
-
-QRect MenuBarController::panelAnchor(std::optional<QRect> trayGeometry,
-                                     std::optional<QPoint> pointer, const QRect& availableArea) {
-    if (trayGeometry && trayGeometry->isValid() && !trayGeometry->isEmpty())
-        return *trayGeometry;
-    if (pointer)
-        return QRect(*pointer, QSize(0, 0));
-    return QRect(QPoint(availableArea.x() + availableArea.width(), availableArea.y()), QSize(0, 0));
-}
-
-QRect MenuBarController::currentAnchor(std::optional<QPoint> pointer) const {
-    std::optional<QRect> tray;
-    if (statusItem_)
-        tray = statusItem_->geometry();
-    QRect available;
-    if (QScreen* screen = QGuiApplication::primaryScreen())
-        available = screen->availableGeometry();
-    return panelAnchor(tray, pointer, available);
 }
 
 void MenuBarController::showLeaderboard(const QRect& anchor) {
@@ -279,7 +343,7 @@ QCoro::Task<void> MenuBarController::runSignIn(std::stop_token token) {
     if (!self)
         co_return;
     if (store->session()) {
-        showLeaderboard(currentAnchor(std::nullopt));
+        showLeaderboard(openingAnchor());
     } else if (const std::optional<QString> message = store->error()) {
         store->setError(std::nullopt);
         showAlert(QStringLiteral("Could not sign in with GitHub"), *message);
@@ -327,8 +391,13 @@ void MenuBarController::quit() {
         parts_.quitApplication();
 }
 
+void MenuBarController::menuStateChanged() {
+    // A menu on screen keeps its items under the pointer; it is rebuilt when it opens.
+    if (menu_ && !menu_->isVisible())
+        rebuildMenu(menu_.get());
+}
+
 void MenuBarController::rebuildMenu(QMenu* menu) {
-    closePanel();
     menu->clear();
     menu->setToolTipsVisible(true);
     const bool signedInIdle = store_->session().has_value() && !store_->busy();

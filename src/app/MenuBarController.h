@@ -1,5 +1,8 @@
 #pragma once
 
+#include "app/DesktopBar.h"
+#include "app/NoTrayNotice.h"
+#include "app/PanelAnchor.h"
 #include "async/ContinuousClock.h"
 #include "async/Job.h"
 #include "model/Records.h"
@@ -25,6 +28,7 @@ namespace varno {
 
 class AppStore;
 class Analytics;
+class TrayIconTheme;
 
 // The optional software updater (only where one exists; none on Linux).
 struct Updater {
@@ -48,6 +52,11 @@ struct MenuBarParts {
     // host may start after the app).
     std::function<bool()> trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
     std::chrono::milliseconds trayRecheck = std::chrono::seconds(5);
+    // Said once when there is still no tray at the first recheck: the user must learn
+    // that Varno runs, and how to reach it.
+    std::function<void()> announceNoTray = &NoTrayNotice::announce;
+    // The desktop bar under a point, for tray icons that report no geometry.
+    std::function<std::optional<QRect>(const QPoint&)> desktopBarAt = &varno::desktopBarAt;
     // Writes plain text to the clipboard; true when reading it back gives the same text.
     std::function<bool(const QString&)> writeClipboard = defaultClipboardWriter();
     Sleeper sleeper = &ContinuousClock::sleep;
@@ -88,15 +97,16 @@ public:
     void logout();
     void quit();
 
-    // Fills a menu with the items that apply right now; used at every opening.
+    // Fills a menu with the items that apply right now.
     void rebuildMenu(QMenu* menu);
-    // The status item's context menu (rebuilt each time it is about to show).
+    // The status item's context menu: rebuilt each time it is about to show, and kept
+    // current while closed, because a StatusNotifierItem host reads the exported copy
+    // without saying when it opens it.
     QMenu* contextMenu() const { return menu_.get(); }
 
-    // Where the panel hangs: the tray icon's area when the platform reports one,
-    // else the pointer position, else the top-right corner of the available area.
-    static QRect panelAnchor(std::optional<QRect> trayGeometry, std::optional<QPoint> pointer,
-                             const QRect& availableArea);
+    // Where an opening without a click puts the panel: where the last click on the
+    // icon was, on that screen; the primary screen's top-right corner before any click.
+    QRect openingAnchor() const;
 
     GlassPanel* panel() const { return panel_.get(); }
     QSystemTrayIcon* statusItem() const { return statusItem_.get(); }
@@ -113,10 +123,12 @@ signals:
 private:
     void createStatusItem();
     void showLeaderboard(const QRect& anchor);
-    void leftClick(std::optional<QPoint> pointer);
-    void popUpMenu(const QPoint& at);
+    void leftClick(const QRect& anchor);
+    void popUpMenu(const QRect& anchor);
     void closePanel();
-    QRect currentAnchor(std::optional<QPoint> pointer) const;
+    void menuStateChanged();
+    void trayRechecked();
+    QRect clickAnchor(const QPoint& pointer);
     void showAlert(const QString& message, const QString& detail);
     QCoro::Task<void> restoreSession(std::stop_token token);
     QCoro::Task<void> syncLoop(std::stop_token token);
@@ -128,6 +140,9 @@ private:
     std::unique_ptr<QSystemTrayIcon> statusItem_;
     std::unique_ptr<QMenu> menu_;
     std::unique_ptr<QTimer> trayWatch_;
+    std::unique_ptr<TrayIconTheme> iconTheme_;
+    PanelAnchor anchors_;
+    bool announcedNoTray_ = false;
     std::unique_ptr<GlassPanel> panel_;
     std::shared_ptr<Job> sessionRestorationTask_;
     std::shared_ptr<Job> automaticSyncTask_;

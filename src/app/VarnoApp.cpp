@@ -5,6 +5,7 @@
 #include "app/BundleInfo.h"
 #include "app/CommandLine.h"
 #include "app/DesktopEntry.h"
+#include "app/DisplayPlatform.h"
 #include "app/MenuBarController.h"
 #include "app/QuitSignals.h"
 #include "async/Background.h"
@@ -173,9 +174,13 @@ int VarnoApp::main(int argc, char** argv) {
     if (role == SingleInstance::Role::Secondary)
         return forwardToRunningInstance(instance, command, argc, argv);
 
+    // Decided before Qt picks a platform; see preferredPlatform.
+    if (const auto platform = preferredPlatform(QProcessEnvironment::systemEnvironment()))
+        qputenv("QT_QPA_PLATFORM", *platform);
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
-    QApplication::setApplicationName(QStringLiteral("varno"));
+    // Also the tray item's title and id on StatusNotifierItem hosts.
+    QApplication::setApplicationName(QStringLiteral("Varno"));
     QApplication::setApplicationDisplayName(QStringLiteral("Varno"));
     QGuiApplication::setDesktopFileName(QStringLiteral("varno"));
     quitOnTerminationSignals();

@@ -36,4 +36,15 @@ QRect frame(const QRect& anchor, const QSize& contentSize, const QRect& screenAv
     return QRect(x, y, width, height);
 }
 
+QPoint menuPosition(const QRect& anchor, const QSize& menuSize, const QRect& screen) {
+    int x = anchor.x();
+    int y =
+        opensAbove(anchor, screen) ? anchor.y() - menuSize.height() : anchor.y() + anchor.height();
+    if (screen.isValid()) {
+        x = std::max(screen.x(), std::min(x, screen.x() + screen.width() - menuSize.width()));
+        y = std::max(screen.y(), std::min(y, screen.y() + screen.height() - menuSize.height()));
+    }
+    return QPoint(x, y);
+}
+
 } // namespace varno::PanelPlacement

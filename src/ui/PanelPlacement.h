@@ -24,5 +24,10 @@ bool opensAbove(const QRect& anchor, const QRect& screen);
 QRect frame(const QRect& anchor, const QSize& contentSize, const QRect& screenAvailable,
             const QRect& screen);
 
+// Where a menu of the given size opens from the anchor: its top-left corner at the
+// anchor's bottom-left, or, for an anchor in the lower half of the screen, its
+// bottom-left at the anchor's top-left; kept inside the screen.
+QPoint menuPosition(const QRect& anchor, const QSize& menuSize, const QRect& screen);
+
 } // namespace PanelPlacement
 } // namespace varno

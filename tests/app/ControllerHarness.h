@@ -131,6 +131,9 @@ public:
             return pollUntil([this, mine] { return ticks >= mine; }, std::move(token));
         };
         parts.quitApplication = [this] { ++quitRequests; };
+        parts.announceNoTray = [this] { ++noTrayNotices; };
+        parts.trayRecheck = std::chrono::milliseconds(5);
+        parts.desktopBarAt = [this](const QPoint&) { return bar; };
         controller = std::make_unique<MenuBarController>(std::move(parts));
         controller->applicationDidFinishLaunching();
         return *controller;
@@ -178,6 +181,8 @@ public:
     QList<std::chrono::milliseconds> sleeps;
     int ticks = 0;
     int quitRequests = 0;
+    int noTrayNotices = 0;
+    std::optional<QRect> bar; // the desktop bar under every click
     std::atomic<bool> withReferralCode{true};
     std::function<void()> panelSignIn, panelCancel;
     std::unique_ptr<AppStore> store;

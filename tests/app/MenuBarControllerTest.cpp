@@ -1,8 +1,12 @@
 #include "ControllerHarness.h"
 
 #include <QAction>
+#include <QCursor>
+#include <QEventLoop>
+#include <QGuiApplication>
 #include <QMenu>
 #include <QMessageBox>
+#include <QScreen>
 #include <gtest/gtest.h>
 
 using namespace std::chrono_literals;
@@ -185,20 +189,90 @@ TEST(MenuBarController, FailuresShowAnAlertAndCancelShowsNone) {
     alerts[1]->close();
 }
 
-TEST(MenuBarController, PanelHangsFromTheBestAnchorAvailable) {
-    const QRect area(0, 27, 1920, 1053);
-    struct Case {
-        std::optional<QRect> tray;
-        std::optional<QPoint> pointer;
-        QRect expected;
-    } cases[] = {
-        {QRect(1800, 0, 24, 24), QPoint(5, 5), QRect(1800, 0, 24, 24)},
-        {QRect(), QPoint(700, 10), QRect(QPoint(700, 10), QSize(0, 0))},
-        {QRect(0, 0, 0, 0), QPoint(700, 10), QRect(QPoint(700, 10), QSize(0, 0))},
-        {std::nullopt, std::nullopt, QRect(QPoint(1920, 27), QSize(0, 0))},
+// A StatusNotifierItem host shows the exported menu without asking first, so the
+// menu must hold the right items and states while closed, not only once opened.
+TEST(MenuBarController, MenuIsCurrentWithoutBeingOpened) {
+    ControllerHarness h;
+    h.keychainSession = h.saved();
+    h.restored = false;
+    MenuBarController& controller = h.launch();
+    const auto items = [&] {
+        QStringList lines;
+        for (QAction* a : controller.contextMenu()->actions())
+            lines.append(a->isSeparator() ? QStringLiteral("-")
+                                          : a->text() + (a->isEnabled() ? "|on" : "|off"));
+        return lines;
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(MenuBarController::panelAnchor(c.tray, c.pointer, area), c.expected);
+    const QStringList signedOut{"Copy referral link|off", "-", "Sign out|off", "Quit Varno|on"};
+    EXPECT_EQ(items(), signedOut) << "filled at launch, off while restoring";
+
+    h.restored = true;
+    ASSERT_TRUE(waitUntil([&] { return h.store->session() && !h.store->busy(); }));
+    EXPECT_EQ(items(), (QStringList{"Copy referral link|on", "-", "Sign out|on", "Quit Varno|on"}));
+    h.store->setBusy(true);
+    EXPECT_EQ(items(),
+              (QStringList{"Copy referral link|off", "-", "Sign out|off", "Quit Varno|on"}));
+    h.store->setBusy(false);
+    h.store->setSession(std::nullopt);
+    EXPECT_EQ(items(), signedOut);
+}
+
+TEST(MenuBarController, WithoutATraySaysSoOnceAndStillOpensThePanel) {
+    ControllerHarness h;
+    MenuBarController& controller = h.launch();
+    ASSERT_TRUE(waitUntil([&] { return h.noTrayNotices > 0; }));
+    // Several rechecks later, still once.
+    QEventLoop loop;
+    QTimer::singleShot(50, &loop, &QEventLoop::quit);
+    loop.exec();
+    EXPECT_EQ(h.noTrayNotices, 1);
+    EXPECT_EQ(controller.statusItem(), nullptr);
+    controller.togglePanel();
+    EXPECT_TRUE(controller.panel()->isVisible());
+    controller.togglePanel();
+    EXPECT_FALSE(controller.panel()->isVisible());
+}
+
+// Openings without a click (`varno --toggle`, after sign-in) go where the last click
+// was, hanging from the bar's edge; only before any click, to the corner.
+TEST(MenuBarController, ThePanelHasOnePlaceTheLastClick) {
+    ControllerHarness h;
+    h.keychainSession = h.saved();
+    MenuBarController& controller = h.launch();
+    ASSERT_TRUE(waitUntil([&] { return h.store->session() && !h.store->busy(); }));
+    GlassPanel* panel = controller.panel();
+    const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
+    ASSERT_GT(available.width(), 400);
+
+    controller.togglePanel();
+    const QRect cornerCard = panel->cardGeometry();
+    EXPECT_EQ(cornerCard.right() + 1, available.right() + 1 - 8) << "before any click";
+    controller.togglePanel();
+
+    // A click on an icon in a 27-high top bar, left of the corner.
+    h.bar = QRect(available.x(), available.y(), available.width(), 27);
+    const QPoint icon(available.x() + available.width() / 2, available.y() + 13);
+    QCursor::setPos(icon);
+    controller.clicked(QSystemTrayIcon::Trigger);
+    ASSERT_TRUE(panel->isVisible());
+    const QRect clicked = panel->cardGeometry();
+    EXPECT_EQ(clicked.top(), available.y() + 27) << "hangs from the bar's edge";
+    EXPECT_EQ(clicked.right() + 1, icon.x() - 13 + 27 + 12);
+
+    // Elsewhere the pointer goes, the panel's place does not.
+    QCursor::setPos(available.center());
+    for (int i = 0; i < 2; ++i)
+        controller.togglePanel();
+    EXPECT_EQ(panel->cardGeometry(), clicked);
+    controller.togglePanel();
+    controller.showPanel();
+    EXPECT_EQ(panel->cardGeometry(), clicked);
+
+    // A click reported where no tray can be (mid-screen): the remembered place.
+    controller.togglePanel();
+    h.bar.reset();
+    controller.clicked(QSystemTrayIcon::Trigger);
+    EXPECT_EQ(panel->cardGeometry(), clicked);
 }
 
 } // namespace

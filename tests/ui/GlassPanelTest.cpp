@@ -47,6 +47,25 @@ TEST(PanelPlacement, HangsFromTheAnchorOrStandsOnItInTheLowerHalfAndStaysInside)
             << c.name;
 }
 
+TEST(PanelPlacement, MenuHangsFromTheIconEdgeNotThePointerAndStaysOnScreen) {
+    struct Case {
+        const char* name;
+        QRect anchor;
+        QPoint expected;
+    };
+    const QRect screen(0, 0, 1920, 1080);
+    const QSize menu(200, 120);
+    const Case cases[] = {
+        {"top bar", {1700, 0, 24, 24}, {1700, 24}},
+        {"bottom bar", {1700, 1050, 24, 30}, {1700, 930}},
+        // Pulled back inside the screen at the right edge.
+        {"right edge", {1900, 0, 20, 24}, {1720, 24}},
+        {"point", {640, 26, 0, 0}, {640, 26}},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(PanelPlacement::menuPosition(c.anchor, menu, screen), c.expected) << c.name;
+}
+
 using GlassPanelTest = PanelTest; // around the main view
 
 TEST_F(GlassPanelTest, SizesItselfToItsContentAndHangsFromTheAnchor) {

@@ -1,0 +1,7 @@
+#include "app/DesktopNotification.h"
+
+namespace varno {
+
+void showDesktopNotification(const QString&, const QString&) {}
+
+} // namespace varno
