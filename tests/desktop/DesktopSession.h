@@ -1,0 +1,200 @@
+#pragma once
+
+// A throw-away desktop for black-box tests of the real varno binary: an X server,
+// the programs of a desktop session, screenshots and the pointer, all as child
+// processes that end with the session.
+
+#include "support/AwaitTask.h"
+
+#include <QColor>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QRect>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <cmath>
+#include <memory>
+#include <vector>
+
+namespace varno::test {
+
+class DesktopSession {
+public:
+    DesktopSession() {
+        environment_ = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "XDG_SESSION_TYPE",
+                                 "XDG_CURRENT_DESKTOP", "QT_QPA_PLATFORM", "BROWSER"})
+            environment_.remove(QString::fromLatin1(name));
+    }
+    ~DesktopSession() {
+        // Newest first: the app before the desktop it runs on.
+        for (auto it = processes_.rbegin(); it != processes_.rend(); ++it) {
+            (*it)->terminate();
+            if (!(*it)->waitForFinished(5000)) {
+                (*it)->kill();
+                (*it)->waitForFinished(2000);
+            }
+        }
+    }
+
+    // The programs a test needs; the first one missing, or empty when all are there.
+    static QString missing(const QStringList& programs) {
+        for (const QString& program : programs)
+            if (QStandardPaths::findExecutable(program).isEmpty())
+                return program;
+        return {};
+    }
+
+    QProcessEnvironment& environment() { return environment_; }
+    QString path(const QString& name) const { return dir_.filePath(name); }
+
+    QProcess* start(const QString& program, const QStringList& arguments,
+                    std::optional<QProcessEnvironment> environment = std::nullopt) {
+        auto process = std::make_unique<QProcess>();
+        process->setProcessEnvironment(environment.value_or(environment_));
+        const QString log = path(QFileInfo(program).fileName() + ".log");
+        process->setStandardOutputFile(log, QIODevice::Append);
+        process->setStandardErrorFile(log, QIODevice::Append);
+        process->start(program, arguments);
+        processes_.push_back(std::move(process));
+        return processes_.back().get();
+    }
+
+    // Runs a program to its end: its exit code (-1 when it did not end normally) and output.
+    std::pair<int, QString> run(const QString& program, const QStringList& arguments,
+                                int timeoutMs = 10000) {
+        QProcess process;
+        process.setProcessEnvironment(environment_);
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        process.start(program, arguments);
+        const bool ended =
+            process.waitForFinished(timeoutMs) && process.exitStatus() == QProcess::NormalExit;
+        if (!ended)
+            process.kill();
+        return {ended ? process.exitCode() : -1, QString::fromLocal8Bit(process.readAll())};
+    }
+
+    // An X server of the given size; sets DISPLAY for everything started after it.
+    bool startX(const QString& size) {
+        auto process = std::make_unique<QProcess>();
+        process->setProcessEnvironment(environment_);
+        process->start(QStringLiteral("Xvfb"),
+                       {"-displayfd", "1", "-screen", "0", size + "x24", "-nolisten", "tcp"});
+        QProcess* x = process.get();
+        processes_.push_back(std::move(process));
+        if (!waitUntil([&] { return x->canReadLine(); }, std::chrono::seconds(10)))
+            return false;
+        const QString display = QString::fromLatin1(x->readLine()).trimmed();
+        environment_.insert(QStringLiteral("DISPLAY"), QLatin1Char(':') + display);
+        return true;
+    }
+
+    QImage screenshot(const QString& savedAs = {}) {
+        const QString file = savedAs.isEmpty() ? path(QStringLiteral("shot.png")) : savedAs;
+        QFile::remove(file);
+        run(QStringLiteral("import"), {"-window", "root", file});
+        return QImage(file).convertToFormat(QImage::Format_RGB32);
+    }
+
+    // The geometries of the visible windows that xdotool finds, e.g. {"--name", "^Title"}.
+    QList<QRect> visibleWindows(const QStringList& search) {
+        const auto [code, ids] =
+            run(QStringLiteral("xdotool"), QStringList{"search", "--onlyvisible"} + search);
+        QList<QRect> windows;
+        for (const QString& id : ids.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+            const QString shell =
+                run(QStringLiteral("xdotool"), {"getwindowgeometry", "--shell", id.trimmed()})
+                    .second;
+            QMap<QString, int> values;
+            for (const QString& line : shell.split(QLatin1Char('\n')))
+                values.insert(line.section('=', 0, 0), line.section('=', 1).toInt());
+            if (values.contains("WIDTH"))
+                windows.append(QRect(values.value("X"), values.value("Y"), values.value("WIDTH"),
+                                     values.value("HEIGHT")));
+        }
+        return windows;
+    }
+    // The first visible window whose name matches, if there is one.
+    std::optional<QRect> visibleWindow(const QString& namePattern) {
+        const QList<QRect> windows = visibleWindows({"--name", namePattern});
+        if (windows.isEmpty())
+            return std::nullopt;
+        return windows.first();
+    }
+
+    void click(const QPoint& at, int button) {
+        run(QStringLiteral("xdotool"), {"mousemove", QString::number(at.x()),
+                                        QString::number(at.y()), "click", QString::number(button)});
+    }
+
+    // The folder where a test leaves its screenshots for people to look at.
+    static QString screenshotFolder() {
+        const QString folder = QDir::current().filePath(QStringLiteral("desktop-screenshots"));
+        QDir().mkpath(folder);
+        return folder;
+    }
+
+private:
+    QTemporaryDir dir_;
+    QProcessEnvironment environment_;
+    std::vector<std::unique_ptr<QProcess>> processes_;
+};
+
+// WCAG contrast ratio of two opaque colours.
+inline double contrastRatio(const QColor& a, const QColor& b) {
+    const auto luminance = [](const QColor& c) {
+        const auto channel = [](double v) {
+            return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) +
+               0.0722 * channel(c.blueF());
+    };
+    const double la = luminance(a), lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// Reruns the current test inside a private D-Bus session (with an unlocked keyring when
+// asked), as a child that sees `marker` set; returns its output for the parent to check.
+inline std::pair<bool, QString> runInPrivateSession(const char* marker, const QString& testName,
+                                                    bool keyring, int timeoutMs) {
+    QTemporaryDir dir;
+    const QString runtime = dir.filePath("runtime");
+    QDir().mkpath(dir.filePath("home"));
+    QDir().mkpath(runtime);
+    QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name :
+         {"DBUS_SESSION_BUS_ADDRESS", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME",
+          "GNOME_KEYRING_CONTROL", "DISPLAY", "WAYLAND_DISPLAY"})
+        env.remove(QString::fromLatin1(name));
+    env.insert("HOME", dir.filePath("home"));
+    env.insert("XDG_RUNTIME_DIR", runtime);
+    env.insert(QString::fromLatin1(marker), "1");
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("VARNO_SCREENSHOTS", DesktopSession::screenshotFolder());
+    QProcess child;
+    child.setProcessEnvironment(env);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    const QString self = QCoreApplication::applicationFilePath();
+    const QString filter = QStringLiteral("--gtest_filter=") + testName;
+    if (keyring)
+        child.start(QStringLiteral("dbus-run-session"),
+                    {"--", "sh", "-c",
+                     "printf pw | gnome-keyring-daemon --unlock --components=secrets >/dev/null "
+                     "&& exec \"$0\" \"$1\"",
+                     self, filter});
+    else
+        child.start(QStringLiteral("dbus-run-session"), {"--", self, filter});
+    const bool finished = child.waitForFinished(timeoutMs);
+    if (!finished)
+        child.kill();
+    const QString output = QString::fromLocal8Bit(child.readAll());
+    return {finished && child.exitCode() == 0 && output.contains("[  PASSED  ] 1 test"), output};
+}
+
+} // namespace varno::test

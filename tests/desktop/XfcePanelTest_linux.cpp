@@ -1,0 +1,318 @@
+// Varno on a real Xfce 4.18 panel, as a new user meets it: xfwm4 and xfce4-panel
+// under Xvfb in one D-Bus session, the real varno binary against the development
+// server, clicks through xdotool, the menu read over D-Bus the way the panel reads it.
+
+#include "DesktopSession.h"
+
+#include "support/DevServerProcess.h"
+
+#include <QCoreApplication>
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusInterface>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusReply>
+#include <QDBusVariant>
+#include <QThread>
+#include <gtest/gtest.h>
+
+#include <iostream>
+
+using namespace std::chrono_literals;
+
+namespace varno {
+namespace {
+
+using test::DesktopSession;
+using test::waitUntil;
+
+const char* childMarker = "VARNO_XFCE_CHILD";
+
+#ifndef VARNO_TOOL_VARNO
+#define VARNO_TOOL_VARNO ""
+#endif
+const QString varnoProgram = QStringLiteral(VARNO_TOOL_VARNO);
+
+// Xfce's default top panel (dark, 26 high, square tray icons), with only the tray on it
+// so that the icon is the one thing drawn there.
+const char* panelConfig = R"(<?xml version="1.0" encoding="UTF-8"?>
+<channel name="xfce4-panel" version="1.0">
+  <property name="configver" type="int" value="2"/>
+  <property name="panels" type="array">
+    <value type="int" value="1"/>
+    <property name="dark-mode" type="bool" value="true"/>
+    <property name="panel-1" type="empty">
+      <property name="position" type="string" value="p=6;x=0;y=0"/>
+      <property name="length" type="uint" value="100"/>
+      <property name="position-locked" type="bool" value="true"/>
+      <property name="icon-size" type="uint" value="16"/>
+      <property name="size" type="uint" value="26"/>
+      <property name="plugin-ids" type="array">
+        <value type="int" value="1"/>
+        <value type="int" value="2"/>
+      </property>
+    </property>
+  </property>
+  <property name="plugins" type="empty">
+    <property name="plugin-1" type="string" value="separator">
+      <property name="expand" type="bool" value="true"/>
+      <property name="style" type="uint" value="0"/>
+    </property>
+    <property name="plugin-2" type="string" value="systray">
+      <property name="square-icons" type="bool" value="true"/>
+    </property>
+  </property>
+</channel>
+)";
+
+void writeFile(const QString& path, const QByteArray& content) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(content);
+}
+
+struct MenuItem {
+    QString text; // "-" for a separator
+    bool enabled = true;
+};
+
+// The item's menu as com.canonical.dbusmenu lays it out: the root's children, in order.
+QList<MenuItem> exportedMenu(const QString& service, const QString& path) {
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        service, path, QStringLiteral("com.canonical.dbusmenu"), QStringLiteral("GetLayout"));
+    call << 0 << -1
+         << QStringList{QStringLiteral("label"), QStringLiteral("enabled"), QStringLiteral("type")};
+    const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, 5000);
+    QList<MenuItem> items;
+    if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 2)
+        return items;
+    const QDBusArgument layout = reply.arguments()[1].value<QDBusArgument>();
+    int id = 0;
+    QVariantMap properties;
+    layout.beginStructure();
+    layout >> id >> properties;
+    layout.beginArray();
+    while (!layout.atEnd()) {
+        QDBusVariant child;
+        layout >> child;
+        const QDBusArgument item = child.variant().value<QDBusArgument>();
+        QVariantMap itemProperties;
+        item.beginStructure();
+        item >> id >> itemProperties;
+        item.endStructure();
+        if (itemProperties.value("visible", true).toBool())
+            items.append({itemProperties.value("type").toString() == QLatin1String("separator")
+                              ? QStringLiteral("-")
+                              : itemProperties.value("label").toString(),
+                          itemProperties.value("enabled", true).toBool()});
+    }
+    layout.endArray();
+    layout.endStructure();
+    return items;
+}
+
+QStringList describe(const QList<MenuItem>& items) {
+    QStringList lines;
+    for (const MenuItem& item : items)
+        lines.append(item.text + (item.enabled ? "|on" : "|off"));
+    return lines;
+}
+
+QVariant dbusProperty(const QString& service, const QString& path, const QString& interface,
+                      const QString& name) {
+    QDBusMessage get = QDBusMessage::createMethodCall(
+        service, path, QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+    get << interface << name;
+    const QDBusReply<QDBusVariant> reply =
+        QDBusConnection::sessionBus().call(get, QDBus::Block, 5000);
+    return reply.isValid() ? reply.value().variant() : QVariant();
+}
+
+QVariant itemProperty(const QString& service, const QString& path, const QString& name) {
+    return dbusProperty(service, path, QStringLiteral("org.kde.StatusNotifierItem"), name);
+}
+
+QVariant watcherProperty(const QString& name) {
+    return dbusProperty(QStringLiteral("org.kde.StatusNotifierWatcher"),
+                        QStringLiteral("/StatusNotifierWatcher"),
+                        QStringLiteral("org.kde.StatusNotifierWatcher"), name);
+}
+
+// Inside the private session: the whole walk-through.
+void onTheXfcePanel() {
+    DesktopSession desktop;
+    const QString home = qEnvironmentVariable("HOME");
+    writeFile(home + "/.config/xfce4/xfconf/xfce-perchannel-xml/xfce4-panel.xml", panelConfig);
+    ASSERT_TRUE(desktop.startX(QStringLiteral("1280x800"))) << "Xvfb did not start";
+    desktop.run(QStringLiteral("xsetroot"), {"-solid", "#6f8fb3"});
+    desktop.start(QStringLiteral("xfwm4"), {});
+    desktop.start(QStringLiteral("xfce4-panel"), {});
+
+    ASSERT_TRUE(
+        waitUntil([&] { return watcherProperty("IsStatusNotifierHostRegistered").toBool(); }, 30s))
+        << "xfce4-panel's tray did not register as a StatusNotifierItem host";
+
+    test::DevServerProcess server(test::DevServerProcess::Seed::demo);
+    const QString config = home + "/.config";
+    writeFile(config + "/Varno/Varno.conf",
+              "[General]\nserverURL=" + server.baseUrl().toUtf8() + "\n");
+    // The stand-in browser signs in as the demo user, as the development page would.
+    const QString browser = desktop.path("browser");
+    writeFile(browser, QStringLiteral("#!/bin/sh\n"
+                                      "location=$(curl -s -o /dev/null -D - \"$1&account=demo\" | "
+                                      "tr -d '\\r' | sed -n 's/^[Ll]ocation: //p')\n"
+                                      "exec '%1' \"$location\"\n")
+                           .arg(varnoProgram)
+                           .toUtf8());
+    QFile::setPermissions(browser, QFile::ReadOwner | QFile::ExeOwner);
+    QProcessEnvironment& env = desktop.environment();
+    env.insert("XDG_CONFIG_HOME", config);
+    env.insert("XDG_DATA_HOME", desktop.path("data"));
+    env.insert("CODEXBAR_CLI", QStringLiteral(VARNO_TOOL_FAKE_CODEXBAR));
+    env.insert("VARNO_BROWSER", browser);
+    env.insert("VARNO_NO_URL_HANDLER", "1");
+    env.insert("QT_QPA_PLATFORM", "xcb");
+    desktop.start(varnoProgram, {});
+
+    // Registered with the watcher, under its proper title.
+    QString service, itemPath;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            const QStringList items =
+                watcherProperty("RegisteredStatusNotifierItems").toStringList();
+            if (items.isEmpty())
+                return false;
+            service = items[0].section('/', 0, 0);
+            itemPath = '/' + items[0].section('/', 1);
+            return true;
+        },
+        20s));
+    EXPECT_EQ(itemProperty(service, itemPath, "Title").toString(), "Varno");
+
+    // The menu the panel shows on a right click, as it reads it.
+    const QString menuPath =
+        itemProperty(service, itemPath, "Menu").value<QDBusObjectPath>().path();
+    ASSERT_FALSE(menuPath.isEmpty() || menuPath == QLatin1String("/NO_DBUSMENU"))
+        << "the item exports no menu, so the panel shows its own";
+    QStringList menu;
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            menu = describe(exportedMenu(service, menuPath));
+            return menu.size() == 4 && !menu[3].isEmpty();
+        },
+        10s));
+    EXPECT_EQ(menu,
+              (QStringList{"Copy referral link|off", "-|on", "Sign out|off", "Quit Varno|on"}));
+
+    // The icon on the dark panel: find it in a screenshot and measure its contrast.
+    QImage shot;
+    QRect bar, icon;
+    QColor background;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            shot = desktop.screenshot();
+            if (shot.isNull())
+                return false;
+            background = shot.pixelColor(4, 4);
+            for (const QRect& window : desktop.visibleWindows({"--classname", "xfce4-panel"}))
+                if (window.top() == 0 && window.width() == shot.width())
+                    bar = window;
+            icon = QRect();
+            // Inside the bar's border.
+            for (int y = 1; y < bar.height() - 1; ++y)
+                for (int x = 0; x < shot.width(); ++x) {
+                    const QColor c = shot.pixelColor(x, y);
+                    if (std::abs(c.red() - background.red()) +
+                            std::abs(c.green() - background.green()) +
+                            std::abs(c.blue() - background.blue()) >
+                        60)
+                        icon |= QRect(x, y, 1, 1);
+                }
+            return bar.height() > 10 && !icon.isEmpty();
+        },
+        15s))
+        << "no icon found on the panel";
+    EXPECT_LT(background.lightnessF(), 0.35) << "Xfce's default panel is dark";
+    EXPECT_LE(icon.width(), 32);
+    double best = 1;
+    for (int y = icon.top(); y <= icon.bottom(); ++y)
+        for (int x = icon.left(); x <= icon.right(); ++x)
+            best = std::max(best, test::contrastRatio(shot.pixelColor(x, y), background));
+    EXPECT_GE(best, 4.5) << "icon contrast on the dark panel";
+    std::cout << "icon contrast on Xfce's dark panel: " << best << ":1\n";
+
+    const QString panelName = QStringLiteral("^Varno leaderboard");
+    const QPoint iconCentre = icon.center();
+    const auto panelOpen = [&] { return desktop.visibleWindow(panelName).has_value(); };
+
+    // Signed out, a left click signs in; the panel then opens where the click was.
+    desktop.click(iconCentre, 1);
+    ASSERT_TRUE(waitUntil(panelOpen, 60s)) << "the panel did not open after sign-in";
+    const QRect afterSignIn = *desktop.visibleWindow(panelName);
+    EXPECT_EQ(afterSignIn.top(), bar.bottom() + 1) << "hangs from the panel's bottom edge";
+    EXPECT_LT(afterSignIn.left(), icon.left());
+    EXPECT_GT(afterSignIn.right(), icon.right()) << "under the icon";
+    const QString screenshots = qEnvironmentVariable("VARNO_SCREENSHOTS");
+    QThread::msleep(1500); // avatars and the first sync land
+    desktop.screenshot(screenshots + "/xfce-panel.png");
+
+    // The exported menu followed the sign-in without being opened.
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            menu = describe(exportedMenu(service, menuPath));
+            return menu.value(0) == "Copy referral link|on";
+        },
+        10s))
+        << menu.join(", ").toStdString();
+    EXPECT_EQ(menu.value(2), "Sign out|on");
+
+    // Click to close, click to open: the same place.
+    desktop.click(iconCentre, 1);
+    ASSERT_TRUE(waitUntil([&] { return !panelOpen(); }, 10s));
+    QThread::msleep(500);
+    desktop.click(iconCentre, 1);
+    ASSERT_TRUE(waitUntil(panelOpen, 10s));
+    EXPECT_EQ(*desktop.visibleWindow(panelName), afterSignIn);
+
+    // `varno --toggle`, with the pointer elsewhere: closes, then opens at the click's place.
+    desktop.run(QStringLiteral("xdotool"), {"mousemove", "200", "500"});
+    EXPECT_EQ(desktop.run(varnoProgram, {"--toggle"}).first, 0);
+    ASSERT_TRUE(waitUntil([&] { return !panelOpen(); }, 10s));
+    EXPECT_EQ(desktop.run(varnoProgram, {"--toggle"}).first, 0);
+    ASSERT_TRUE(waitUntil(panelOpen, 10s));
+    EXPECT_EQ(*desktop.visibleWindow(panelName), afterSignIn);
+
+    // A right click: the panel shows Varno's menu, hanging from the icon.
+    desktop.click(iconCentre, 3);
+    QThread::msleep(1000);
+    const QImage withMenu = desktop.screenshot(screenshots + "/xfce-menu.png");
+    EXPECT_FALSE(panelOpen()) << "the menu closes the panel";
+    desktop.run(QStringLiteral("xdotool"), {"key", "Escape"});
+    EXPECT_FALSE(withMenu.isNull());
+}
+
+TEST(XfcePanel, MenuIconAndPanelPlaceOnAStatusNotifierTray) {
+    if (qEnvironmentVariableIsSet(childMarker)) {
+        onTheXfcePanel();
+        return;
+    }
+    const QString missing =
+        DesktopSession::missing({"dbus-run-session", "Xvfb", "xfwm4", "xfce4-panel", "xdotool",
+                                 "import", "xsetroot", "gnome-keyring-daemon", "curl"});
+    if (varnoProgram.isEmpty() || !missing.isEmpty())
+        GTEST_SKIP() << "needs "
+                     << (missing.isEmpty() ? "the varno program" : missing.toStdString())
+                     << " (scripts/setup installs them)";
+    const auto [passed, output] = test::runInPrivateSession(
+        childMarker, QStringLiteral("XfcePanel.MenuIconAndPanelPlaceOnAStatusNotifierTray"), true,
+        170000);
+    EXPECT_TRUE(passed) << output.toStdString();
+    const qsizetype at = output.indexOf("icon contrast");
+    if (at >= 0)
+        std::cout << output.mid(at).section('\n', 0, 0).toStdString() << '\n';
+}
+
+} // namespace
+} // namespace varno
