@@ -13,9 +13,12 @@
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
 #include <condition_variable>
 #include <cstdlib>
 #include <deque>
@@ -141,6 +144,13 @@ ScriptedResponse ScriptedResponse::garbage(QByteArray bytes) {
     return response;
 }
 
+ScriptedResponse ScriptedResponse::rawAnswer(std::function<void(RawConnection&)> script) {
+    ScriptedResponse response;
+    response.action = Action::raw;
+    response.raw = std::move(script);
+    return response;
+}
+
 ScriptedResponse& ScriptedResponse::withHeader(QByteArray name, QByteArray value) {
     headers.append({std::move(name), std::move(value)});
     return *this;
@@ -170,14 +180,38 @@ struct ScriptedHttpServer::State {
     QList<RecordedRequest> requests;
     quint64 releaseGeneration = 0;
     int stalled = 0;
+    qint64 rawBytes = 0;
+    int rawEnded = 0;
     bool stopping = false;
     bool stopped = false;
+    std::atomic<bool> rawStopping{false}; // `stopping`, readable without the mutex
 
     void handle(const httplib::Request& req, httplib::Response& res);
     // False when the server stopped during the wait.
     bool stall(const ScriptedResponse& script);
     void closeConnection(int clientPort, const QByteArray& bytesFirst);
+    void answerRaw(int clientPort, const std::function<void(RawConnection&)>& script);
 };
+
+namespace {
+
+// Writes straight to the accepted socket, in short waits so that stop() is never held
+// up by a client that stopped reading.
+class SocketConnection final : public RawConnection {
+public:
+    SocketConnection(int fd, const std::atomic<bool>& stopping) : fd_(fd), stopping_(stopping) {}
+
+    bool write(const QByteArray& bytes) override;
+    bool pause(std::chrono::milliseconds duration) override;
+    qint64 written() const { return written_; }
+
+private:
+    int fd_;
+    const std::atomic<bool>& stopping_;
+    qint64 written_ = 0;
+};
+
+} // namespace
 
 void ScriptedHttpServer::State::handle(const httplib::Request& req, httplib::Response& res) {
     RecordedRequest record;
@@ -228,6 +262,10 @@ void ScriptedHttpServer::State::handle(const httplib::Request& req, httplib::Res
         closeConnection(req.remote_port, script->rawBytes);
         res.status = 500;
         return;
+    case ScriptedResponse::Action::raw:
+        answerRaw(req.remote_port, script->raw);
+        res.status = 500;
+        return;
     case ScriptedResponse::Action::answer:
         break;
     }
@@ -267,6 +305,62 @@ void ScriptedHttpServer::State::closeConnection(int clientPort, const QByteArray
             ::send(fd, bytesFirst.constData(), static_cast<size_t>(bytesFirst.size()), sendFlags);
         ::shutdown(fd, SHUT_RDWR);
     }
+}
+
+bool SocketConnection::write(const QByteArray& bytes) {
+    qsizetype sent = 0;
+    while (sent < bytes.size()) {
+        if (stopping_)
+            return false;
+        pollfd ready{fd_, POLLOUT, 0};
+        const int polled = ::poll(&ready, 1, 50);
+        if (polled < 0 && errno != EINTR)
+            return false;
+        if (polled <= 0)
+            continue;
+        const ssize_t n = ::send(fd_, bytes.constData() + sent,
+                                 static_cast<size_t>(bytes.size() - sent), sendFlags);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK))
+            continue;
+        if (n <= 0)
+            return false;
+        sent += n;
+        written_ += n;
+    }
+    return true;
+}
+
+bool SocketConnection::pause(std::chrono::milliseconds duration) {
+    const auto until = std::chrono::steady_clock::now() + duration;
+    while (std::chrono::steady_clock::now() < until) {
+        if (stopping_)
+            return false;
+        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(
+            std::chrono::milliseconds(10), until - std::chrono::steady_clock::now()));
+    }
+    return !stopping_;
+}
+
+void ScriptedHttpServer::State::answerRaw(int clientPort,
+                                          const std::function<void(RawConnection&)>& script) {
+    const std::vector<int> fds = serverConnections(port, clientPort);
+    qint64 written = 0;
+    if (fds.size() == 1 && script) {
+        SocketConnection connection(fds.front(), rawStopping);
+        try {
+            script(connection);
+        } catch (...) {
+        }
+        written = connection.written();
+    }
+    for (int fd : fds)
+        ::shutdown(fd, SHUT_RDWR);
+    {
+        std::lock_guard lock(mutex);
+        rawBytes += written;
+        ++rawEnded;
+    }
+    changed.notify_all();
 }
 
 ScriptedHttpServer::ScriptedHttpServer(Scheme scheme) : state_(std::make_shared<State>()) {
@@ -367,6 +461,16 @@ int ScriptedHttpServer::stalledCount() const {
     return state_->stalled;
 }
 
+qint64 ScriptedHttpServer::rawBytesWritten() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->rawBytes;
+}
+
+int ScriptedHttpServer::rawAnswersEnded() const {
+    std::lock_guard lock(state_->mutex);
+    return state_->rawEnded;
+}
+
 QList<RecordedRequest> ScriptedHttpServer::requests() const {
     std::lock_guard lock(state_->mutex);
     return state_->requests;
@@ -412,6 +516,7 @@ void ScriptedHttpServer::stop() {
             return;
         state_->stopped = true;
         state_->stopping = true;
+        state_->rawStopping = true;
     }
     state_->changed.notify_all();
     state_->server->stop();

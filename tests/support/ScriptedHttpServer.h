@@ -32,12 +32,26 @@ struct RecordedRequest {
     QByteArray pathWithoutQuery() const;
 };
 
+// The connection of a request answered in raw mode: the script writes the answer's
+// bytes itself, so it can cut it short, make it endless or trickle it. Plain http only.
+class RawConnection {
+public:
+    // Sends all of bytes; false once the client has gone or the server is stopping.
+    virtual bool write(const QByteArray& bytes) = 0;
+    // Waits; false when the server is stopping.
+    virtual bool pause(std::chrono::milliseconds duration) = 0;
+
+protected:
+    ~RawConnection() = default;
+};
+
 // What the server does with one request.
 struct ScriptedResponse {
     enum class Action {
         answer,  // send an HTTP response with the status, headers and body below
         close,   // close the connection without sending a byte
         garbage, // send rawBytes (not HTTP) and close the connection
+        raw,     // let `raw` write to the connection, then close it
     };
 
     Action action = Action::answer;
@@ -46,6 +60,7 @@ struct ScriptedResponse {
     QByteArray contentType = "application/json";
     HeaderList headers;
     QByteArray rawBytes;
+    std::function<void(RawConnection&)> raw;
     // Wait this long before acting. With holdUntilReleased the request waits for
     // release() instead (delay then only bounds the wait when it is above zero).
     // stop() always ends the wait; a request still waiting then gets no answer.
@@ -56,6 +71,7 @@ struct ScriptedResponse {
                                   QByteArray contentType = "application/json");
     static ScriptedResponse closeConnection();
     static ScriptedResponse garbage(QByteArray bytes = "SSH-2.0-this-is-not-http\r\n\r\n");
+    static ScriptedResponse rawAnswer(std::function<void(RawConnection&)> script);
 
     ScriptedResponse& withHeader(QByteArray name, QByteArray value);
     ScriptedResponse& withDelay(std::chrono::milliseconds duration);
@@ -99,6 +115,11 @@ public:
     void release();
     // Requests currently waiting (for a delay or a release).
     int stalledCount() const;
+
+    // Bytes written by raw answers so far, and how many raw answers have ended (their
+    // script returned, because it was done or the client went away).
+    qint64 rawBytesWritten() const;
+    int rawAnswersEnded() const;
 
     // Recorded requests, oldest first.
     QList<RecordedRequest> requests() const;

@@ -86,6 +86,42 @@ TEST_F(ScriptedServer, StallsForADelayOrUntilReleasedAndStopEndsEveryStall) {
     EXPECT_NE(cut->error(), QNetworkReply::NoError);
 }
 
+TEST_F(ScriptedServer, RawAnswersArriveByteForByteAndEndWhenTheClientOrTheServerGoes) {
+    // Exactly what the script writes reaches the client, then the connection closes.
+    server.enqueue(ScriptedResponse::rawAnswer([](RawConnection& c) {
+        c.write("HTTP/1.1 203 Odd\r\nX-Raw: 1\r\nContent-Length: 5\r\n\r\nhel") && c.write("lo");
+    }));
+    const auto whole = send(at("/raw"));
+    EXPECT_EQ(whole->attribute(QNetworkRequest::HttpStatusCodeAttribute), 203);
+    EXPECT_EQ(whole->rawHeader("X-Raw"), "1");
+    EXPECT_EQ(whole->readAll(), "hello");
+    EXPECT_TRUE(waitUntil([&] { return server.rawAnswersEnded() == 1; }));
+    EXPECT_EQ(server.rawBytesWritten(), 54);
+
+    // An endless writer learns that the client hung up.
+    const auto endless = [](RawConnection& c) {
+        if (c.write("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"))
+            while (c.write("400\r\n" + QByteArray(0x400, 'x') + "\r\n")) {
+            }
+    };
+    server.enqueue(ScriptedResponse::rawAnswer(endless));
+    std::unique_ptr<QNetworkReply> aborted(manager.get(at("/endless")));
+    QObject::connect(aborted.get(), &QNetworkReply::readyRead, aborted.get(),
+                     [&] { aborted->abort(); });
+    EXPECT_TRUE(waitUntil([&] { return server.rawAnswersEnded() == 2; }));
+
+    // One whose client stopped reading is ended by stop(), promptly.
+    server.enqueue(ScriptedResponse::rawAnswer(endless));
+    std::unique_ptr<QNetworkReply> unread(manager.get(at("/unread")));
+    unread->setReadBufferSize(1024); // stop reading once a kilobyte waits
+    EXPECT_TRUE(waitUntil([&] { return server.requestCount() == 3; }));
+    QElapsedTimer clock;
+    clock.start();
+    server.stop();
+    EXPECT_LT(clock.elapsed(), 2000);
+    EXPECT_EQ(server.rawAnswersEnded(), 3);
+}
+
 TEST_F(ScriptedServer, ServesHttpsWithTheTestCertificateOnlyToClientsThatTrustIt) {
     ScriptedHttpServer secure(ScriptedHttpServer::Scheme::https);
     secure.setDefault(ScriptedResponse::reply(200, "secure"));
