@@ -3,13 +3,195 @@
 #include <QJsonDocument>
 #include <QJsonParseError>
 
-#include <limits>
+#include <algorithm>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
 
 namespace varno {
 
 namespace {
 
+// Qt's parser reads every number as a double and keeps it as an integer when that
+// double is whole: "-9223372036854775809" would become the smallest 64-bit integer,
+// "9007199254740993.0" would lose its last digit and "1.0000000000000000001" would
+// pass as 1. So before parsing, each number literal is judged exactly from its text:
+// a whole number that fits in 64 bits is written out in plain digits, which Qt reads
+// exactly; every other number becomes a marker string, U+0000 followed by the
+// literal, which no accessor but the error messages ever accepts. A real string that
+// begins with U+0000 gets a second one, removed again when it is read.
+const QChar markerChar = QChar(u'\0');
+
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// The length of the JSON number literal at the start of text, or 0 when there is none.
+qsizetype numberLength(std::string_view text) {
+    std::size_t i = 0;
+    const auto digits = [&] {
+        const std::size_t start = i;
+        while (i < text.size() && isDigit(text[i]))
+            ++i;
+        return i - start;
+    };
+    if (i < text.size() && text[i] == '-')
+        ++i;
+    if (i < text.size() && text[i] == '0')
+        ++i;
+    else if (digits() == 0)
+        return 0;
+    if (i < text.size() && text[i] == '.') {
+        ++i;
+        if (digits() == 0)
+            return 0;
+    }
+    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+        ++i;
+        if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+            ++i;
+        if (digits() == 0)
+            return 0;
+    }
+    return qsizetype(i);
+}
+
+// The plain digits of a valid literal that is whole and fits in 64 bits, or nothing.
+std::optional<QByteArray> wholeDigits(std::string_view literal) {
+    const bool negative = literal.front() == '-';
+    std::size_t i = negative ? 1 : 0;
+    std::string digits;
+    std::int64_t exponent = 0;
+    while (i < literal.size() && isDigit(literal[i]))
+        digits += literal[i++];
+    if (i < literal.size() && literal[i] == '.') {
+        ++i;
+        while (i < literal.size() && isDigit(literal[i])) {
+            digits += literal[i++];
+            --exponent;
+        }
+    }
+    if (i < literal.size()) { // the exponent; its size only matters up to a point
+        ++i;
+        const bool down = literal[i] == '-';
+        if (literal[i] == '+' || literal[i] == '-')
+            ++i;
+        std::int64_t e = 0;
+        for (; i < literal.size(); ++i)
+            e = std::min<std::int64_t>(e * 10 + (literal[i] - '0'), 1'000'000'000);
+        exponent += down ? -e : e;
+    }
+    const std::size_t first = digits.find_first_not_of('0');
+    if (first == std::string::npos)
+        return QByteArray("0"); // -0, 0.0, 0e7
+    digits.erase(0, first);
+    const std::size_t last = digits.find_last_not_of('0');
+    exponent += std::int64_t(digits.size() - 1 - last);
+    digits.resize(last + 1);
+    if (exponent < 0 || std::int64_t(digits.size()) + exponent > 19)
+        return std::nullopt;
+    digits.append(std::size_t(exponent), '0');
+    const std::string_view limit = negative ? "9223372036854775808" : "9223372036854775807";
+    if (digits.size() == limit.size() && std::string_view(digits) > limit)
+        return std::nullopt;
+    return QByteArray(negative ? "-" : "") + QByteArray::fromStdString(digits);
+}
+
+// The text with its number literals and NUL-led strings rewritten as described above;
+// the same bytes, not copied, when nothing needs it (the usual case). Numbers in the
+// place of an object key are left alone: the document is broken anyway, and a marker
+// string there would mend it.
+QByteArray prepareNumbers(const QByteArray& bytes) {
+    const std::string_view text(bytes.constData(), std::size_t(bytes.size()));
+    QByteArray out;
+    bool changed = false;
+    std::size_t copied = 0; // text before this offset is in `out` already
+    const auto replace = [&](std::size_t from, std::size_t to, const QByteArray& with) {
+        if (!changed) {
+            out.reserve(bytes.size() + 64);
+            changed = true;
+        }
+        out.append(bytes.constData() + copied, qsizetype(from - copied));
+        out.append(with);
+        copied = to;
+    };
+    std::vector<char> containers; // '{' or '['
+    bool expectKey = false;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const char c = text[i];
+        if (c == '"') {
+            ++i;
+            if (text.substr(i, 6) == "\\u0000")
+                replace(i, i, "\\u0000");
+            while (i < text.size() && text[i] != '"')
+                i += text[i] == '\\' ? 2 : 1;
+            i = std::min(i + 1, text.size());
+            continue;
+        }
+        if (c == '-' || isDigit(c)) {
+            const qsizetype length = numberLength(text.substr(i));
+            if (length == 0) {
+                ++i;
+                continue;
+            }
+            const std::string_view literal = text.substr(i, std::size_t(length));
+            const bool plain = literal.find_first_of(".eE") == std::string_view::npos;
+            if (!expectKey) {
+                const std::optional<QByteArray> whole = wholeDigits(literal);
+                if (!whole)
+                    replace(i, i + literal.size(),
+                            "\"\\u0000" + QByteArray(literal.data(), length) + '"');
+                else if (!plain)
+                    replace(i, i + literal.size(), *whole);
+            }
+            i += literal.size();
+            continue;
+        }
+        switch (c) {
+        case '{':
+            containers.push_back(c);
+            expectKey = true;
+            break;
+        case '[':
+            containers.push_back(c);
+            expectKey = false;
+            break;
+        case '}':
+        case ']':
+            if (!containers.empty())
+                containers.pop_back();
+            expectKey = false;
+            break;
+        case ',':
+            expectKey = !containers.empty() && containers.back() == '{';
+            break;
+        case ':':
+            expectKey = false;
+            break;
+        default:
+            break;
+        }
+        ++i;
+    }
+    if (!changed)
+        return bytes;
+    out.append(bytes.constData() + copied, qsizetype(text.size() - copied));
+    return out;
+}
+
+bool isNumberMarker(const QJsonValue& value) {
+    if (!value.isString())
+        return false;
+    const QString text = value.toString();
+    return text.size() > 1 && text.at(0) == markerChar && text.at(1) != markerChar;
+}
+
 QString describeType(const QJsonValue& value) {
+    if (isNumberMarker(value))
+        return QStringLiteral("a number");
     switch (value.type()) {
     case QJsonValue::Null:
         return QStringLiteral("null");
@@ -37,22 +219,22 @@ void JsonNode::fail(const QString& expected) const {
 }
 
 QString JsonNode::string() const {
-    if (!value_.isString())
+    if (!value_.isString() || isNumberMarker(value_))
         fail(QStringLiteral("a string"));
-    return value_.toString();
+    QString text = value_.toString();
+    if (text.startsWith(markerChar))
+        text.remove(0, 1);
+    return text;
 }
 
 qint64 JsonNode::integer() const {
-    if (!value_.isDouble())
-        fail(QStringLiteral("a whole 64-bit integer"));
-    // toInteger gives the default for fractions and for values outside 64 bits;
-    // two different defaults tell that apart from a genuine value.
-    const qint64 a = value_.toInteger(std::numeric_limits<qint64>::min());
-    const qint64 b = value_.toInteger(std::numeric_limits<qint64>::max());
-    if (a != b)
+    if (isNumberMarker(value_))
         throw DecodingError(QStringLiteral("expected a whole 64-bit integer at %1 but found %2")
-                                .arg(path_, QString::number(value_.toDouble(), 'g', 17)));
-    return a;
+                                .arg(path_, value_.toString().mid(1)));
+    // Every number left is plain digits within 64 bits, which Qt keeps as an integer.
+    if (!value_.isDouble() || value_.toVariant().typeId() != QMetaType::LongLong)
+        fail(QStringLiteral("a whole 64-bit integer"));
+    return value_.toInteger();
 }
 
 bool JsonNode::boolean() const {
@@ -105,8 +287,10 @@ JsonNode parseJsonDocument(const QByteArray& bytes) {
     // QJsonDocument only takes an object or an array at the top; wrapping the text
     // in one more array lets any value stand there, the literal null included.
     QJsonParseError error{};
-    const QJsonDocument doc = QJsonDocument::fromJson('[' + bytes + ']', &error);
+    QJsonDocument doc = QJsonDocument::fromJson('[' + prepareNumbers(bytes) + ']', &error);
     if (error.error != QJsonParseError::NoError || !doc.isArray() || doc.array().size() != 1) {
+        // Report the offset in the text as it came.
+        doc = QJsonDocument::fromJson('[' + bytes + ']', &error);
         if (bytes.trimmed().isEmpty())
             throw DecodingError(QStringLiteral("the data is empty, not JSON"));
         const int offset = error.error != QJsonParseError::NoError ? qMax(0, error.offset - 1) : 0;

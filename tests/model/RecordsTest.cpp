@@ -74,7 +74,7 @@ TEST(Records, StrictFailuresNameWhatAndWhere) {
         {"beyond 64 bits",
          dashboard(entry().replace("\"total\":30", "\"total\":9223372036854775808")),
          "expected a whole 64-bit integer at $.leaderboard[0].total but found "
-         "9.2233720368547758e+18"},
+         "9223372036854775808"},
         {"not JSON", "{\"user\":", "the data is not valid JSON"},
         {"empty", "", "the data is empty, not JSON"},
         {"two values", "{} {}", "the data is not valid JSON"},
@@ -86,16 +86,68 @@ TEST(Records, StrictFailuresNameWhatAndWhere) {
     }
 }
 
-TEST(Records, IntegersKeepAll64Bits) {
-    const QByteArray json =
-        R"({"provider":"codex","date":"2026-01-01","totalTokens":9223372036854775807})";
-    EXPECT_EQ(decodeJson<DailyUsage>(json).totalTokens, std::numeric_limits<qint64>::max());
-    EXPECT_EQ(
-        decodeJson<DailyUsage>(R"({"provider":"c","date":"d","totalTokens":-12})").totalTokens,
-        -12);
-    EXPECT_EQ(
-        decodeJson<DailyUsage>(R"({"provider":"c","date":"d","totalTokens":1e3})").totalTokens,
-        1000);
+// Integers are whole numbers that fit in 64 bits, however they are written; the
+// verdict comes from the text, not from a double that has lost digits.
+TEST(Records, IntegerRuleIsExactAtEveryBound) {
+    constexpr qint64 min = std::numeric_limits<qint64>::min();
+    constexpr qint64 max = std::numeric_limits<qint64>::max();
+    const std::pair<const char*, std::optional<qint64>> cases[] = {
+        {"-9223372036854775808", min},
+        {"-9223372036854775809", std::nullopt},
+        {"-18446744073709551616", std::nullopt},
+        {"9223372036854775807", max},
+        {"9223372036854775808", std::nullopt},
+        {"922337203685477580.7e1", max},
+        {"9.223372036854775808e18", std::nullopt},
+        {"-9.223372036854775808e18", min},
+        {"-92233720368547758090e-1", std::nullopt},
+        {"9007199254740993.0", 9007199254740993}, // a double would give ...992
+        {"1e3", 1000},
+        {"1E+2", 100},
+        {"100e-2", 1},
+        {"0.1e1", 1},
+        {"1.0", 1},
+        {"-0", 0},
+        {"-0.0e99", 0},
+        {"1e18", 1'000'000'000'000'000'000},
+        {"1e19", std::nullopt},
+        {"1.5", std::nullopt},
+        {"1.0000000000000000001", std::nullopt}, // a double would round it to 1
+        {"1e-400", std::nullopt},
+        {"1e99999999999999999999", std::nullopt},
+        {"-1e-99999999999999999999", std::nullopt},
+    };
+    for (const auto& [literal, expected] : cases) {
+        SCOPED_TRACE(literal);
+        const QByteArray json = QByteArray(R"({"provider":"c","date":"d","totalTokens":)") +
+                                literal + R"(,"extra":[1.0000000000000000001,-1e300]})";
+        if (expected) {
+            EXPECT_EQ(decodeJson<DailyUsage>(json).totalTokens, *expected);
+        } else {
+            EXPECT_EQ(decodeFailure([&] { decodeJson<DailyUsage>(json); }),
+                      std::string("expected a whole 64-bit integer at $.totalTokens but found ") +
+                          literal);
+        }
+    }
+}
+
+// Numbers that are not integers never pass for text, and text that happens to begin
+// with U+0000 keeps it.
+TEST(Records, NumbersAndTextStayApart) {
+    EXPECT_EQ(decodeFailure([] { decodeJson<User>(R"({"id":1.5,"name":"n","email":"e"})"); }),
+              "expected a string at $.id but found a number");
+    const User user = decodeJson<User>(R"({"id":"\u0000-1.5","name":"\u0000","email":"e"})");
+    EXPECT_EQ(user.id, QChar(0) + QStringLiteral("-1.5"));
+    EXPECT_EQ(user.name, QString(QChar(0)));
+    EXPECT_EQ(decodeFailure([] {
+                  decodeJson<DailyUsage>(R"({"provider":"c","date":"d","totalTokens":"\u00005"})");
+              }),
+              "expected a whole 64-bit integer at $.totalTokens but found a string");
+    // A number where a key belongs stays the broken document it is.
+    EXPECT_NE(decodeFailure([] {
+                  decodeJson<User>(R"({"id":"i","name":"n","email":"e",1.5:2})");
+              }).find("not valid JSON"),
+              std::string::npos);
 }
 
 TEST(Records, OptionalDocumentAcceptsLiteralNull) {
