@@ -9,8 +9,11 @@
 #include <QPointer>
 #include <QTimer>
 
+#include <algorithm>
+#include <chrono>
 #include <coroutine>
 #include <memory>
+#include <optional>
 
 namespace varno {
 
@@ -59,8 +62,79 @@ bool isNonHttpAnswer(QNetworkReply::NetworkError error) {
     }
 }
 
-QCoro::Task<HttpResponse> sendOverNetwork(QPointer<QNetworkAccessManager> manager,
-                                          HttpRequest request, std::stop_token token) {
+// Whether a reply with this status is a whole answer. Qt also reports an error for a
+// complete 4xx or 5xx answer (404 as ContentNotFoundError and so on); any other error
+// means the transfer broke off, and what arrived before it is not the answer.
+bool isCompleteAnswer(QNetworkReply::NetworkError error, int status) {
+    if (error == QNetworkReply::NoError)
+        return true;
+    const int code = int(error);
+    return status >= 400 && ((code >= QNetworkReply::ContentAccessDenied &&
+                              code <= QNetworkReply::UnknownContentError) ||
+                             error == QNetworkReply::ProtocolInvalidOperationError ||
+                             (code >= QNetworkReply::InternalServerError &&
+                              code <= QNetworkReply::UnknownServerError));
+}
+
+// What the transport saw of a reply while it ran: the body so far, and whether it
+// stopped the reply for being too large.
+struct Transfer {
+    QByteArray body;
+    qint64 headerBytes = 0;
+    bool tooLarge = false;
+    QList<QMetaObject::Connection> connections;
+
+    Transfer() = default;
+    Transfer(const Transfer&) = delete;
+    Transfer& operator=(const Transfer&) = delete;
+    // The reply may outlive this frame by a turn of the event loop.
+    ~Transfer() {
+        for (const QMetaObject::Connection& connection : std::as_const(connections))
+            QObject::disconnect(connection);
+    }
+
+    qint64 size() const { return headerBytes + body.size(); }
+    // Takes what the reply holds, up to one byte over the limit.
+    void readFrom(QNetworkReply* reply, qint64 limit) {
+        body += reply->read(std::min(reply->bytesAvailable(), limit - size() + 1));
+    }
+};
+
+// Reads the body as it arrives, so that its size is known at every moment, and stops
+// the reply once the answer goes over the limit or the deadline passes.
+void watchTransfer(QNetworkReply* reply, qint64 limit, Transfer& transfer, QTimer& deadline,
+                   std::chrono::milliseconds timeLeft) {
+    const auto stop = [reply, &transfer] {
+        transfer.tooLarge = true;
+        reply->abort();
+    };
+    transfer.connections << QObject::connect(
+        reply, &QNetworkReply::metaDataChanged, reply, [reply, &transfer, limit, stop] {
+            transfer.headerBytes = 0;
+            for (const auto& [name, value] : reply->rawHeaderPairs())
+                transfer.headerBytes += name.size() + value.size() + 4;
+            const QVariant announced = reply->header(QNetworkRequest::ContentLengthHeader);
+            if (transfer.size() > limit ||
+                (announced.isValid() && announced.toLongLong() > limit - transfer.headerBytes))
+                stop();
+        });
+    transfer.connections << QObject::connect(reply, &QNetworkReply::readyRead, reply,
+                                             [reply, &transfer, limit, stop] {
+                                                 if (transfer.tooLarge)
+                                                     return;
+                                                 transfer.readFrom(reply, limit);
+                                                 if (transfer.size() > limit)
+                                                     stop();
+                                             });
+    deadline.setSingleShot(true);
+    QObject::connect(&deadline, &QTimer::timeout, reply, [reply] { reply->abort(); });
+    deadline.start(timeLeft);
+}
+
+// One request and its answer, redirects not followed.
+QCoro::Task<HttpResponse> exchange(QPointer<QNetworkAccessManager> manager, HttpRequest request,
+                                   std::chrono::steady_clock::time_point deadlineAt,
+                                   std::stop_token token) {
     if (token.stop_requested())
         throw NetworkError::cancelled();
     if (!manager)
@@ -69,6 +143,8 @@ QCoro::Task<HttpResponse> sendOverNetwork(QPointer<QNetworkAccessManager> manage
 
     QNetworkRequest networkRequest(request.url);
     networkRequest.setTransferTimeout(int(request.idleTimeout.count()));
+    networkRequest.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                                QNetworkRequest::ManualRedirectPolicy);
     for (const auto& [name, value] : request.headers)
         networkRequest.setRawHeader(name, value);
     // A body-less POST would go out without a length, and servers then wait for
@@ -84,6 +160,12 @@ QCoro::Task<HttpResponse> sendOverNetwork(QPointer<QNetworkAccessManager> manage
             reply->deleteLater();
     });
 
+    Transfer transfer;
+    QTimer deadline;
+    watchTransfer(
+        reply.data(), request.maxAnswerBytes, transfer, deadline,
+        std::max(std::chrono::milliseconds(0), std::chrono::ceil<std::chrono::milliseconds>(
+                                                   deadlineAt - std::chrono::steady_clock::now())));
     {
         // request_stop may come from any thread: abort on the reply's own thread.
         std::stop_callback abortOnStop(token, [reply] {
@@ -92,6 +174,7 @@ QCoro::Task<HttpResponse> sendOverNetwork(QPointer<QNetworkAccessManager> manage
         });
         co_await ReplyFinished(reply.data());
     }
+    deadline.stop();
     if (!reply)
         throw NetworkError(QNetworkReply::OperationCanceledError,
                            QStringLiteral("The request was cancelled."));
@@ -99,17 +182,24 @@ QCoro::Task<HttpResponse> sendOverNetwork(QPointer<QNetworkAccessManager> manage
     const QNetworkReply::NetworkError error = reply->error();
     if (error == QNetworkReply::OperationCanceledError || error == QNetworkReply::TimeoutError) {
         // Qt ends a transfer timeout with the same code as abort(): only a stop we
-        // asked for is a cancellation.
+        // asked for is a cancellation; the deadline is a timeout too.
         if (token.stop_requested())
             throw NetworkError(QNetworkReply::OperationCanceledError, reply->errorString());
+        if (transfer.tooLarge)
+            throw NetworkError::tooLarge(request.maxAnswerBytes);
         throw NetworkError::timedOut();
     }
 
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (status.isValid()) {
+        if (!isCompleteAnswer(error, status.toInt()))
+            throw NetworkError(error, reply->errorString());
         HttpResponse response;
         response.status = status.toInt();
-        response.body = reply->readAll();
+        transfer.readFrom(reply, request.maxAnswerBytes);
+        if (transfer.size() > request.maxAnswerBytes)
+            throw NetworkError::tooLarge(request.maxAnswerBytes);
+        response.body = std::move(transfer.body);
         for (const auto& header : reply->rawHeaderPairs())
             response.headers.append(std::pair(header.first, header.second));
         co_return response;
@@ -117,6 +207,51 @@ QCoro::Task<HttpResponse> sendOverNetwork(QPointer<QNetworkAccessManager> manage
     if (isNonHttpAnswer(error))
         co_return HttpResponse{false, 0, {}, {}};
     throw NetworkError(error, reply->errorString());
+}
+
+// Where a redirect points, when going there keeps the request's origin: the same
+// scheme, host and port, and no user name or password.
+std::optional<QUrl> sameOriginTarget(const QUrl& from, const HttpResponse& answer) {
+    QByteArray location;
+    for (const auto& [name, value] : answer.headers)
+        if (name.compare("Location", Qt::CaseInsensitive) == 0)
+            location = value;
+    if (location.isEmpty())
+        return std::nullopt;
+    const QUrl target = from.resolved(QUrl::fromEncoded(location, QUrl::StrictMode));
+    const int defaultPort = from.scheme() == QLatin1String("https") ? 443 : 80;
+    if (!target.isValid() || !target.userInfo().isEmpty() || target.scheme() != from.scheme() ||
+        target.host() != from.host() || target.port(defaultPort) != from.port(defaultPort))
+        return std::nullopt;
+    return target;
+}
+
+// Redirects are followed here rather than by Qt: Qt 6.4 sometimes fails a POST that it
+// re-sent after a redirect with a spurious error, and this way a redirect to another
+// origin comes back as the answer it is, body included.
+constexpr int maxRedirects = 10;
+
+QCoro::Task<HttpResponse> sendOverNetwork(QPointer<QNetworkAccessManager> manager,
+                                          HttpRequest request, std::stop_token token) {
+    const auto deadlineAt = std::chrono::steady_clock::now() + request.deadline;
+    for (int redirects = 0;; ++redirects) {
+        HttpResponse response = co_await exchange(manager, request, deadlineAt, token);
+        if (!response.isHttp || response.status < 300 || response.status > 399 ||
+            redirects == maxRedirects)
+            co_return response;
+        const std::optional<QUrl> target = sameOriginTarget(request.url, response);
+        if (!target)
+            co_return response;
+        // As browsers do: a 303, and a 301 or 302 after a POST, go on as a GET.
+        const bool toGet =
+            (response.status == 303 && request.method != "HEAD") ||
+            ((response.status == 301 || response.status == 302) && request.method == "POST");
+        if (toGet) {
+            request.method = "GET";
+            request.body.reset();
+        }
+        request.url = *target;
+    }
 }
 
 } // namespace

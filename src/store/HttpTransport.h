@@ -15,6 +15,12 @@ class QNetworkAccessManager;
 
 namespace varno {
 
+// The most an answer of the Varno server may carry, headers and body together. A
+// dashboard is a few kilobytes and even a circle of tens of thousands of friends stays
+// below a few megabytes; the limit only bounds what a broken or hostile server can make
+// the app hold in memory.
+inline constexpr qint64 maxServerAnswerBytes = 16 * 1024 * 1024;
+
 struct HttpRequest {
     QUrl url;
     QByteArray method;
@@ -22,6 +28,10 @@ struct HttpRequest {
     std::optional<QByteArray> body;
     // The request fails when no data moves for this long.
     std::chrono::milliseconds idleTimeout{20000};
+    // ...and when the whole exchange takes longer than this, however busy it is.
+    std::chrono::milliseconds deadline{std::chrono::minutes(2)};
+    // An answer larger than this fails at once; nothing more of it is read.
+    qint64 maxAnswerBytes = maxServerAnswerBytes;
 };
 
 struct HttpResponse {
@@ -32,14 +42,18 @@ struct HttpResponse {
     QList<std::pair<QByteArray, QByteArray>> headers;
 };
 
-// Sends one request and returns the answer, whatever its status; throws
-// NetworkError when no answer came (the stop token aborts the request and gives
-// the cancelled code; the idle timeout gives "The request timed out.").
+// Sends one request and returns the whole answer, whatever its status; throws
+// NetworkError when no complete answer came (the stop token aborts the request and
+// gives the cancelled code; the idle timeout and the deadline give "The request timed
+// out."; an answer over the size limit gives NetworkError::tooLarge).
 using SendRequest = std::function<QCoro::Task<HttpResponse>(HttpRequest, std::stop_token)>;
 
-// The transport over Qt's network stack: the system's proxy settings and TLS
-// checks apply, redirects are followed. The manager must live on the calling
-// thread; requests made after it is gone fail with a NetworkError.
+// The transport over Qt's network stack: the system's proxy settings and TLS checks
+// apply. Redirects (up to ten) are followed only within the request's origin (scheme,
+// host and port), so headers such as the bearer token never reach another server; any
+// other redirect comes back as the 3xx answer it is. A transfer that breaks off part
+// way is a NetworkError, even after the status line. The manager must live on the
+// calling thread; requests made after it is gone fail with a NetworkError.
 SendRequest networkTransport(QNetworkAccessManager* manager);
 
 } // namespace varno

@@ -24,6 +24,15 @@ public:
         return NetworkError(QNetworkReply::TimeoutError, QStringLiteral("The request timed out."));
     }
 
+    // The answer was larger than the limit and was cut off.
+    static NetworkError tooLarge(qint64 limitBytes) {
+        const bool megabytes = limitBytes >= 1024 * 1024;
+        return NetworkError(QNetworkReply::UnknownContentError,
+                            QStringLiteral("The server's answer is larger than %1 %2.")
+                                .arg(megabytes ? limitBytes / (1024 * 1024) : limitBytes / 1024)
+                                .arg(megabytes ? QStringLiteral("MB") : QStringLiteral("KB")));
+    }
+
     QNetworkReply::NetworkError code() const { return code_; }
     const QString& text() const { return text_; }
     bool isCancelled() const { return code_ == QNetworkReply::OperationCanceledError; }

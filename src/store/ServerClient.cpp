@@ -91,7 +91,7 @@ QCoro::Task<QByteArray> ServerClient::send(QString path, QByteArray method,
 
     QString message = unavailableMessage;
     try {
-        const Failure failure = decodeJson<Failure>(response.body);
+        const Failure failure = co_await decodeAnswer<Failure>(response.body);
         // A blank sentence would show an empty alert.
         if (!failure.error.trimmed().isEmpty())
             message = failure.error;

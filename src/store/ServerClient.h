@@ -1,5 +1,6 @@
 #pragma once
 
+#include "async/Background.h"
 #include "model/Json.h"
 #include "model/Records.h"
 #include "store/HttpTransport.h"
@@ -56,10 +57,26 @@ public:
                            std::stop_token token = {}) const {
         const QByteArray answer =
             co_await send(std::move(path), std::move(method), std::move(body), std::move(token));
-        if constexpr (IsOptional<T>::value)
-            co_return decodeOptionalJson<typename T::value_type>(answer);
-        else
-            co_return decodeJson<T>(answer);
+        co_return co_await decodeAnswer<T>(answer);
+    }
+
+    // Answers up to this size are decoded where they arrive, which takes well under a
+    // millisecond; larger ones on a background thread, so that a big answer never
+    // holds up the main thread.
+    static constexpr qsizetype inlineDecodeBytes = 64 * 1024;
+
+    // T (or an optional record) decoded from an answer body; DecodingError when it
+    // does not decode.
+    template <typename T> static QCoro::Task<T> decodeAnswer(QByteArray answer) {
+        const auto decode = [answer](std::stop_token) {
+            if constexpr (IsOptional<T>::value)
+                return decodeOptionalJson<typename T::value_type>(answer);
+            else
+                return decodeJson<T>(answer);
+        };
+        if (answer.size() <= inlineDecodeBytes)
+            co_return decode({});
+        co_return co_await runInBackground(decode);
     }
 
     // Whether the error only says that the caller's task was cancelled, so that

@@ -121,6 +121,8 @@ public:
         // Read at call time, so a test may swap the transport or the timeout.
         a.sendRequest = [this](HttpRequest request, std::stop_token token) {
             request.idleTimeout = idleTimeout;
+            request.deadline = deadline;
+            request.maxAnswerBytes = maxAnswerBytes;
             return transport(std::move(request), std::move(token));
         };
         a.saveSessionAsync = [this](SavedSession s) { return SessionKeychain::save(secrets, s); };
@@ -162,6 +164,8 @@ public:
     SendRequest transport = networkTransport(&network);
     std::shared_ptr<MemorySecretStore> secrets = std::make_shared<MemorySecretStore>();
     std::chrono::milliseconds idleTimeout{20000};
+    std::chrono::milliseconds deadline{std::chrono::minutes(2)};
+    qint64 maxAnswerBytes = maxServerAnswerBytes;
     QDateTime clock = QDateTime(QDate(2026, 12, 5), QTime(12, 0), Qt::UTC);
     SavedSession session{QStringLiteral("tok-1"), alice(), serverBase()};
     std::stop_source stop;
