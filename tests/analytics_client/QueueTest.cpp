@@ -96,8 +96,19 @@ TEST(TelemetryQueue, EveryServerFaultFollowsTheRulesAndNeverSticksTheQueue) {
         double pause; // seconds of back-off
         int cap;      // the batch cap afterwards
     };
+    // Where the redirects point; an upload must never reach it.
+    ScriptedHttpServer elsewhere;
+    elsewhere.setDefault(ScriptedResponse::reply(200, "{}"));
+    const auto redirect = [&](int status) {
+        return ScriptedResponse::reply(status).withHeader("Location",
+                                                          elsewhere.url("/batch").toEncoded());
+    };
     const std::vector<Case> cases = {
         {"500", ScriptedResponse::reply(500, "oops", "text/plain"), 2, 2, 1, 50},
+        {"301", redirect(301), 2, 2, 1, 50},
+        {"302", redirect(302), 2, 2, 1, 50},
+        {"307", redirect(307), 2, 2, 1, 50},
+        {"308", redirect(308), 2, 2, 1, 50},
         {"429 with Retry-After",
          ScriptedResponse::reply(429, "{}").withHeader("Retry-After", "120"), 2, 2, 120, 50},
         {"413 halves the cap", ScriptedResponse::reply(413, "{}"), 5, 5, 0, 2},
@@ -108,6 +119,7 @@ TEST(TelemetryQueue, EveryServerFaultFollowsTheRulesAndNeverSticksTheQueue) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        elsewhere.clearRequests();
         QueueHarness h(c.response);
         auto& queue = h.make(h.config());
         queue.start();
@@ -127,6 +139,7 @@ TEST(TelemetryQueue, EveryServerFaultFollowsTheRulesAndNeverSticksTheQueue) {
         }
         EXPECT_EQ(h.delivered(), uuids.mid(c.events - c.kept));
         EXPECT_TRUE(h.files().isEmpty());
+        EXPECT_EQ(elsewhere.requestCount(), 0);
     }
 }
 

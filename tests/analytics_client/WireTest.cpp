@@ -147,3 +147,63 @@ TEST(TelemetryApi, PostsOneBatchGzippedOrPlainWithItsHeadersAndATenSecondTimeout
                                {"batch", QJsonArray{events[0].toJSON(), events[1].toJSON()}}}));
     }
 }
+
+// Whatever the ingestion host sends back, the transport ends the exchange: answers
+// over the size limit stop unread, a trickle stops at the deadline, and an answer cut
+// short is a transport error.
+TEST(TelemetryApi, TheTransportBoundsEveryAnswerInSizeAndTime) {
+    const auto raw = [](QByteArray head, std::function<void(RawConnection&)> then = {}) {
+        return ScriptedResponse::rawAnswer([head, then](RawConnection& c) {
+            if (c.write(head) && then)
+                then(c);
+        });
+    };
+    const QByteArray ok = "HTTP/1.1 200 OK\r\n";
+    struct Case {
+        const char* name;
+        ScriptedResponse answer;
+        std::optional<QString> error;
+        std::optional<int> status;
+        std::chrono::milliseconds deadline = 1min;
+    };
+    const std::vector<Case> cases = {
+        {"announced over the limit", raw(ok + "Content-Length: 2000000\r\n\r\n"),
+         "The server's answer is larger than 1 MB.", 200},
+        {"endless",
+         raw(ok + "Transfer-Encoding: chunked\r\n\r\n",
+             [](RawConnection& c) {
+                 while (c.write("4000\r\n" + QByteArray(0x4000, 'x') + "\r\n")) {
+                 }
+             }),
+         "The server's answer is larger than 1 MB.", 200},
+        {"trickled",
+         raw(ok + "Content-Length: 1000\r\n\r\n",
+             [](RawConnection& c) {
+                 while (c.pause(50ms) && c.write(" ")) {
+                 }
+             }),
+         "The request timed out.", 200, 700ms},
+        {"cut short", raw(ok + "Content-Length: 100\r\n\r\n{}"), "Connection closed", 200},
+        {"redirected", ScriptedResponse::reply(307).withHeader("Location", "/elsewhere"),
+         std::nullopt, 307},
+    };
+    const TelemetryTransport network = telemetryNetworkTransport();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedHttpServer server;
+        server.enqueue(c.answer);
+        TelemetryHttpRequest request;
+        request.url = server.url("/batch");
+        request.body = "{}";
+        request.deadline = c.deadline;
+        std::optional<TelemetryHttpResponse> response;
+        network(request, [&](TelemetryHttpResponse r) { response = std::move(r); });
+        ASSERT_TRUE(waitUntil([&] { return response.has_value(); }, 15s));
+        EXPECT_EQ(response->transportError, c.error);
+        EXPECT_EQ(response->statusCode, c.status);
+        EXPECT_LE(response->body.size(), maxTelemetryAnswerBytes);
+        EXPECT_EQ(server.requestCount(), 1) << "nothing was followed or sent again";
+        const int raw = c.answer.action == ScriptedResponse::Action::raw;
+        EXPECT_TRUE(waitUntil([&] { return server.rawAnswersEnded() == raw; }, 5s));
+    }
+}

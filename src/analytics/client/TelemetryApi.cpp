@@ -9,10 +9,13 @@
 #include <QRegularExpression>
 #include <QThreadStorage>
 #include <QTimeZone>
+#include <QTimer>
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cmath>
+#include <memory>
 
 namespace varno {
 
@@ -32,6 +35,47 @@ bool isTransportFailure(QNetworkReply::NetworkError error, bool hasStatus) {
     const int code = static_cast<int>(error);
     return code != 0 && (!hasStatus || code < 200);
 }
+
+// Reads an answer as it arrives, so that one over the size limit is stopped right
+// there, unread; also stops it for any other reason (the deadline).
+struct AnswerTransfer {
+    AnswerTransfer(QNetworkReply* r, qint64 l) : reply(r), limit(l) {}
+
+    QNetworkReply* reply;
+    qint64 limit;
+    QByteArray body;
+    qint64 headerBytes = 0;
+    std::optional<QString> stoppedBecause;
+
+    void stop(const QString& reason) {
+        if (stoppedBecause)
+            return;
+        stoppedBecause = reason;
+        reply->abort();
+    }
+    void stopTooLarge() {
+        const bool megabytes = limit >= 1024 * 1024;
+        stop(QStringLiteral("The server's answer is larger than %1 %2.")
+                 .arg(megabytes ? limit / (1024 * 1024) : limit / 1024)
+                 .arg(megabytes ? QStringLiteral("MB") : QStringLiteral("KB")));
+    }
+    void headersArrived() {
+        headerBytes = 0;
+        for (const auto& [name, value] : reply->rawHeaderPairs())
+            headerBytes += name.size() + value.size() + 4;
+        const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+        if (headerBytes > limit || (length.isValid() && length.toLongLong() > limit - headerBytes))
+            stopTooLarge();
+    }
+    void take() {
+        if (stoppedBecause)
+            return;
+        const qint64 room = limit - headerBytes - body.size();
+        body += reply->read(std::min(reply->bytesAvailable(), room + 1));
+        if (headerBytes + body.size() > limit)
+            stopTooLarge();
+    }
+};
 
 } // namespace
 
@@ -59,22 +103,41 @@ TelemetryTransport telemetryNetworkTransport() {
         networkRequest.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
                                     QNetworkRequest::AlwaysNetwork);
         networkRequest.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
+        // A followed 301/302/303 would turn the upload into a body-less GET whose
+        // answer then reads as "sent"; a 307/308 would post the events elsewhere.
+        networkRequest.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                                    QNetworkRequest::ManualRedirectPolicy);
         QNetworkReply* reply =
             manager->sendCustomRequest(networkRequest, request.method, request.body);
-        QObject::connect(
-            reply, &QNetworkReply::finished, reply, [reply, completion = std::move(completion)] {
-                TelemetryHttpResponse response;
-                const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-                if (status.isValid())
-                    response.statusCode = status.toInt();
-                for (const auto& header : reply->rawHeaderPairs())
-                    response.headers.append(header);
-                response.body = reply->readAll();
-                if (isTransportFailure(reply->error(), status.isValid()))
-                    response.transportError = reply->errorString();
-                reply->deleteLater();
-                completion(std::move(response));
-            });
+
+        auto transfer = std::make_shared<AnswerTransfer>(reply, request.maxAnswerBytes);
+        QObject::connect(reply, &QNetworkReply::metaDataChanged, reply,
+                         [transfer] { transfer->headersArrived(); });
+        QObject::connect(reply, &QNetworkReply::readyRead, reply, [transfer] { transfer->take(); });
+        auto* deadline = new QTimer(reply);
+        deadline->setSingleShot(true);
+        QObject::connect(deadline, &QTimer::timeout, reply,
+                         [transfer] { transfer->stop(QStringLiteral("The request timed out.")); });
+        deadline->start(request.deadline);
+
+        QObject::connect(reply, &QNetworkReply::finished, reply,
+                         [reply, transfer, completion = std::move(completion)] {
+                             transfer->take();
+                             TelemetryHttpResponse response;
+                             const QVariant status =
+                                 reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+                             if (status.isValid())
+                                 response.statusCode = status.toInt();
+                             for (const auto& header : reply->rawHeaderPairs())
+                                 response.headers.append(header);
+                             response.body = std::move(transfer->body);
+                             if (transfer->stoppedBecause)
+                                 response.transportError = transfer->stoppedBecause;
+                             else if (isTransportFailure(reply->error(), status.isValid()))
+                                 response.transportError = reply->errorString();
+                             reply->deleteLater();
+                             completion(std::move(response));
+                         });
     };
 }
 

@@ -28,12 +28,21 @@ struct TelemetryUploadInfo {
 
 using TelemetryHeaders = QList<QPair<QByteArray, QByteArray>>;
 
+// The most an answer of the ingestion host may carry, headers and body together. Its
+// answers are a few bytes ({"status":1}), its configuration a few kilobytes; the limit
+// only bounds what a broken or hostile host can make the client hold.
+inline constexpr qint64 maxTelemetryAnswerBytes = 1024 * 1024;
+
 struct TelemetryHttpRequest {
     QUrl url;
     QByteArray method = "POST";
     TelemetryHeaders headers;
     QByteArray body;
     std::chrono::milliseconds timeout{10000}; // idle time without progress
+    // The whole exchange, however busy: a host that trickles its answer must not keep
+    // the queue's one upload in flight for ever.
+    std::chrono::milliseconds deadline{std::chrono::minutes(1)};
+    qint64 maxAnswerBytes = maxTelemetryAnswerBytes; // larger answers fail, unread
     QByteArray header(const QByteArray& name) const;
 };
 
@@ -51,7 +60,8 @@ using TelemetryTransport = std::function<void(
     TelemetryHttpRequest request, std::function<void(TelemetryHttpResponse)> completion)>;
 
 // Real HTTP through a QNetworkAccessManager kept per calling thread (that thread
-// needs an event loop); the completion runs on the calling thread.
+// needs an event loop); the completion runs on the calling thread. Redirects are not
+// followed: a 3xx answer is reported as it is, so the queue keeps its files.
 TelemetryTransport telemetryNetworkTransport();
 
 // The headers every request of the client carries: JSON content, the library's
