@@ -59,11 +59,13 @@ std::vector<Account> Accounts::all() {
     });
 }
 
+// Only a hash of each token is stored: the database file then opens no account.
 QString Accounts::startSession(const QString& userId) {
     const QString token = randomHex(32);
     db_.transaction([&] {
-        db_.prepare("INSERT INTO sessions (token, user_id, created_at) VALUES (?1, ?2, ?3)")
-            .bind(1, token)
+        db_.prepare("INSERT INTO session_hashes (token_hash, user_id, created_at) "
+                    "VALUES (?1, ?2, ?3)")
+            .bind(1, sha256Hex(token))
             .bind(2, userId)
             .bind(3, Clock::isoText(clock_.nowUtc()))
             .run();
@@ -73,8 +75,8 @@ QString Accounts::startSession(const QString& userId) {
 
 std::optional<QString> Accounts::userForToken(const QString& token) {
     return db_.transaction([&]() -> std::optional<QString> {
-        auto row = db_.prepare("SELECT user_id FROM sessions WHERE token = ?1");
-        row.bind(1, token);
+        auto row = db_.prepare("SELECT user_id FROM session_hashes WHERE token_hash = ?1");
+        row.bind(1, sha256Hex(token));
         if (!row.step())
             return std::nullopt;
         return row.text(0);
@@ -82,8 +84,11 @@ std::optional<QString> Accounts::userForToken(const QString& token) {
 }
 
 void Accounts::endSession(const QString& token) {
-    db_.transaction(
-        [&] { db_.prepare("DELETE FROM sessions WHERE token = ?1").bind(1, token).run(); });
+    db_.transaction([&] {
+        db_.prepare("DELETE FROM session_hashes WHERE token_hash = ?1")
+            .bind(1, sha256Hex(token))
+            .run();
+    });
 }
 
 } // namespace varno::devserver

@@ -1,8 +1,16 @@
 #include "Database.h"
 
+#include "Crypto.h"
+
 #include <sqlite3.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace varno::devserver {
 
@@ -20,8 +28,8 @@ CREATE TABLE IF NOT EXISTS users (
     referral_code TEXT,
     created_at TEXT NOT NULL
 );
-CREATE TABLE IF NOT EXISTS sessions (
-    token TEXT PRIMARY KEY,
+CREATE TABLE IF NOT EXISTS session_hashes (
+    token_hash TEXT PRIMARY KEY,
     user_id TEXT NOT NULL REFERENCES users(id),
     created_at TEXT NOT NULL
 );
@@ -142,8 +150,53 @@ bool Statement::isNull(int column) const {
     return sqlite3_column_type(stmt_, column) == SQLITE_NULL;
 }
 
+namespace {
+// The file holds every account's data: make it readable by its owner only, before
+// SQLite opens it (SQLite gives its journal and WAL files the same mode).
+void makePrivateFile(const QByteArray& name) {
+    const int fd = ::open(name.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0)
+        throw DatabaseError("cannot open " + name.toStdString() + ": " + std::strerror(errno));
+    const int changed = ::fchmod(fd, 0600);
+    const int error = errno;
+    ::close(fd);
+    if (changed != 0)
+        throw DatabaseError("cannot make " + name.toStdString() +
+                            " private: " + std::strerror(error));
+}
+
+// Sessions of an older file kept their tokens in plain text: keep the sessions, as hashes.
+void hashOldSessionTokens(sqlite3* db) {
+    sqlite3_stmt* old = nullptr;
+    if (sqlite3_prepare_v2(db, "SELECT token, user_id, created_at FROM sessions", -1, &old,
+                           nullptr) != SQLITE_OK) {
+        sqlite3_finalize(old);
+        return; // no such table
+    }
+    Statement insert(db, "INSERT OR IGNORE INTO session_hashes (token_hash, user_id, created_at) "
+                         "VALUES (?1, ?2, ?3)");
+    int rc = SQLITE_OK;
+    while ((rc = sqlite3_step(old)) == SQLITE_ROW) {
+        const auto column = [old](int i) {
+            return QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(old, i)),
+                                     sqlite3_column_bytes(old, i));
+        };
+        insert.bind(1, sha256Hex(column(0))).bind(2, column(1)).bind(3, column(2));
+        insert.run();
+        insert.reset();
+    }
+    sqlite3_finalize(old);
+    if (rc != SQLITE_DONE)
+        fail(db, "reading old sessions");
+    if (sqlite3_exec(db, "DROP TABLE sessions", nullptr, nullptr, nullptr) != SQLITE_OK)
+        fail(db, "dropping old sessions");
+}
+} // namespace
+
 Database::Database(const QString& path) {
     const QByteArray name = path.toUtf8();
+    if (path != QLatin1String(":memory:"))
+        makePrivateFile(name);
     if (sqlite3_open_v2(name.constData(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
                         nullptr) != SQLITE_OK) {
         const std::string message = db_ ? sqlite3_errmsg(db_) : "out of memory";
@@ -162,6 +215,7 @@ Database::Database(const QString& path) {
         try {
             if (sqlite3_exec(db_, schema, nullptr, nullptr, nullptr) != SQLITE_OK)
                 fail(db_, "schema");
+            hashOldSessionTokens(db_);
             exec("COMMIT");
         } catch (...) {
             rollback();

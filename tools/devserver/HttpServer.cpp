@@ -45,10 +45,18 @@ QString sentenceFor(int status) {
 HttpServer::HttpServer(Backend& backend, bool logRequests)
     : backend_(backend), router_([&backend](RequestContext& ctx) { authenticate(backend, ctx); }),
       logRequests_(logRequests) {
-    // Keep-alive connections each hold a worker; leave room for several clients.
-    server_.new_task_queue = [] { return new httplib::ThreadPool(16); };
+    // Every open connection holds a worker while it is read, so a client that sends
+    // half a request and then nothing must not hold one for long: reads give up after
+    // a second without data, and so do idle keep-alive connections (cpp-httplib keeps
+    // a connection open after answering an unreadable request with 400), and a
+    // connection serves a bounded number of requests. A hundred half-sent connections
+    // then delay other clients by a few seconds, not by most of a minute.
+    server_.new_task_queue = [] { return new httplib::ThreadPool(workers); };
     server_.set_payload_max_length(maxBodyBytes);
-    server_.set_keep_alive_timeout(2);
+    server_.set_read_timeout(readTimeout);
+    server_.set_write_timeout(writeTimeout);
+    server_.set_keep_alive_timeout(keepAliveTimeout.count());
+    server_.set_keep_alive_max_count(keepAliveRequests);
 
     // Requests without a body are answered before cpp-httplib tries to read one (it would
     // otherwise wait for the connection to close when a DELETE has no Content-Length).

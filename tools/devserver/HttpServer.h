@@ -7,6 +7,7 @@
 
 #include <QString>
 
+#include <chrono>
 #include <cstddef>
 #include <string>
 
@@ -19,6 +20,11 @@ class HttpServer {
 public:
     static constexpr std::size_t maxBodyBytes = 4 * 1024 * 1024;
     static constexpr std::size_t maxDecodedBodyBytes = 16 * 1024 * 1024;
+    static constexpr std::size_t workers = 64;
+    static constexpr std::chrono::seconds readTimeout{1};
+    static constexpr std::chrono::seconds writeTimeout{5};
+    static constexpr std::chrono::seconds keepAliveTimeout{1};
+    static constexpr std::size_t keepAliveRequests = 100;
 
     HttpServer(Backend& backend, bool logRequests);
 

@@ -59,9 +59,10 @@ std::optional<std::int64_t> wholeNumber(const QJsonValue& value, std::int64_t mi
     if (!value.isDouble())
         return std::nullopt;
     const double number = value.toDouble();
-    // Bounds are checked on the double first so that the cast below is defined.
+    // Bounds are checked on the double first so that the cast below is defined: every
+    // double below 2^63 converts, 2^63 itself (what double(INT64_MAX) rounds to) not.
     if (!std::isfinite(number) || std::floor(number) != number || number < double(min) ||
-        number > double(max))
+        number > double(max) || number >= 9223372036854775808.0)
         return std::nullopt;
     const auto whole = static_cast<std::int64_t>(number);
     if (whole < min || whole > max)

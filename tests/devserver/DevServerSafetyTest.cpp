@@ -1,0 +1,115 @@
+#include "DevServerApi.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sqlite3.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <vector>
+
+using namespace varno::test;
+
+namespace {
+
+const std::string today = "/api/dashboard?date=2026-03-01";
+
+// A connection that sends the start of a request and then nothing more.
+int halfSentRequest(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+        const char start[] = "GET /api/dashboard HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Slow: ";
+        EXPECT_EQ(::send(fd, start, sizeof start - 1, MSG_NOSIGNAL), ssize_t(sizeof start - 1));
+    }
+    return fd;
+}
+
+// The file as an older server left it: tokens in plain text, readable by everyone.
+void writeOldDatabase(const QString& path, const std::string& token) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.toUtf8().constData(), &db), SQLITE_OK);
+    const std::string sql =
+        "CREATE TABLE users (id TEXT PRIMARY KEY, name TEXT NOT NULL, email TEXT NOT NULL, "
+        "avatar_url TEXT, referral_code TEXT, created_at TEXT NOT NULL);"
+        "CREATE TABLE sessions (token TEXT PRIMARY KEY, user_id TEXT NOT NULL REFERENCES "
+        "users(id), created_at TEXT NOT NULL);"
+        "INSERT INTO users VALUES ('old', 'Old', 'old@x.io', NULL, NULL, '2026-01-01T00:00:00Z');"
+        "INSERT INTO sessions VALUES ('" +
+        token + "', 'old', '2026-01-01T00:00:00Z');";
+    EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+    ::chmod(path.toUtf8().constData(), 0644);
+}
+
+} // namespace
+
+// Connections that never finish their request are dropped soon, so other clients are
+// served within moments rather than after every such connection has timed out.
+TEST(DevServerSafety, HalfSentRequestsDoNotHoldUpOtherClients) {
+    DevServerProcess server;
+    DevServerApi api(server);
+    api.createUser("me", "Me");
+    const QString token = api.tokenFor("me");
+    std::vector<int> stuck;
+    for (int i = 0; i < 100; ++i) // more than the server has workers
+        stuck.push_back(halfSentRequest(server.port()));
+
+    httplib::Client client(server.host().toStdString(), server.port());
+    client.set_connection_timeout(8);
+    client.set_read_timeout(8);
+    const auto answer =
+        client.Get(today.c_str(), {{"Authorization", "Bearer " + token.toStdString()}});
+    ASSERT_TRUE(answer) << "no answer within 8 s: " << httplib::to_string(answer.error());
+    EXPECT_EQ(answer->status, 200);
+    for (int fd : stuck)
+        ::close(fd);
+}
+
+// The database file is private to the user and holds no token that would open an
+// account, also after taking over a file written the old way; sessions survive both.
+TEST(DevServerSafety, StoresOnlyHashesOfSessionTokensInAPrivateFile) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("varno.db");
+    const std::string oldToken(64, 'a');
+    writeOldDatabase(path, oldToken);
+
+    QString token;
+    {
+        DevServerProcess server(DevServerProcess::Seed::none, {"--db", path});
+        DevServerApi api(server);
+        EXPECT_EQ(api.call("GET", today, {}, QString::fromStdString(oldToken)).status, 200);
+        api.createUser("me", "Me");
+        token = api.tokenFor("me");
+        EXPECT_EQ(api.call("GET", today, {}, token).status, 200);
+        EXPECT_EQ(server.stop(), 0);
+    }
+    const QStringList files = QDir(dir.path()).entryList(QDir::Files);
+    ASSERT_TRUE(files.contains("varno.db"));
+    for (const QString& name : files) {
+        SCOPED_TRACE(name.toStdString());
+        struct stat info {};
+        ASSERT_EQ(::stat(dir.filePath(name).toUtf8().constData(), &info), 0);
+        EXPECT_EQ(info.st_mode & 0777, 0600);
+        QFile file(dir.filePath(name));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        EXPECT_FALSE(bytes.contains(token.toLatin1()));
+        EXPECT_FALSE(bytes.contains(QByteArray::fromStdString(oldToken)));
+    }
+
+    DevServerProcess restarted(DevServerProcess::Seed::none, {"--db", path});
+    DevServerApi api(restarted);
+    EXPECT_EQ(api.call("GET", today, {}, token).status, 200);
+    EXPECT_EQ(api.call("GET", today, {}, QString::fromStdString(oldToken)).status, 200);
+    EXPECT_EQ(api.call("GET", today, {}, QString(64, 'b')).status, 401);
+}
