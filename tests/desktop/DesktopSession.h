@@ -51,6 +51,11 @@ public:
     }
 
     QProcessEnvironment& environment() { return environment_; }
+    // What a program started here wrote so far.
+    QString log(const QString& program) const {
+        QFile file(path(program + ".log"));
+        return file.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(file.readAll()) : QString();
+    }
     QString path(const QString& name) const { return dir_.filePath(name); }
 
     QProcess* start(const QString& program, const QStringList& arguments,

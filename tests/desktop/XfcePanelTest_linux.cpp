@@ -157,8 +157,9 @@ void onTheXfcePanel() {
     desktop.start(QStringLiteral("xfce4-panel"), {});
 
     ASSERT_TRUE(
-        waitUntil([&] { return watcherProperty("IsStatusNotifierHostRegistered").toBool(); }, 30s))
-        << "xfce4-panel's tray did not register as a StatusNotifierItem host";
+        waitUntil([&] { return watcherProperty("IsStatusNotifierHostRegistered").toBool(); }, 45s))
+        << "xfce4-panel's tray did not register as a StatusNotifierItem host:\n"
+        << desktop.log("xfce4-panel").toStdString();
 
     test::DevServerProcess server(test::DevServerProcess::Seed::demo);
     const QString config = home + "/.config";
@@ -213,41 +214,40 @@ void onTheXfcePanel() {
               (QStringList{"Copy referral link|off", "-|on", "Sign out|off", "Quit Varno|on"}));
 
     // The icon on the dark panel: find it in a screenshot and measure its contrast.
-    QImage shot;
     QRect bar, icon;
     QColor background;
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            shot = desktop.screenshot();
-            if (shot.isNull())
-                return false;
-            background = shot.pixelColor(4, 4);
-            for (const QRect& window : desktop.visibleWindows({"--classname", "xfce4-panel"}))
-                if (window.top() == 0 && window.width() == shot.width())
-                    bar = window;
-            icon = QRect();
-            // Inside the bar's border.
-            for (int y = 1; y < bar.height() - 1; ++y)
-                for (int x = 0; x < shot.width(); ++x) {
-                    const QColor c = shot.pixelColor(x, y);
-                    if (std::abs(c.red() - background.red()) +
-                            std::abs(c.green() - background.green()) +
-                            std::abs(c.blue() - background.blue()) >
-                        60)
-                        icon |= QRect(x, y, 1, 1);
+    double contrast = 1;
+    const auto lookAtTheIcon = [&] {
+        const QImage shot = desktop.screenshot();
+        if (shot.isNull())
+            return false;
+        background = shot.pixelColor(4, 4);
+        for (const QRect& window : desktop.visibleWindows({"--classname", "xfce4-panel"}))
+            if (window.top() == 0 && window.width() == shot.width())
+                bar = window;
+        icon = QRect();
+        contrast = 1;
+        // Inside the bar's border.
+        for (int y = 1; y < bar.height() - 1; ++y)
+            for (int x = 0; x < shot.width(); ++x) {
+                const QColor c = shot.pixelColor(x, y);
+                if (std::abs(c.red() - background.red()) +
+                        std::abs(c.green() - background.green()) +
+                        std::abs(c.blue() - background.blue()) >
+                    60) {
+                    icon |= QRect(x, y, 1, 1);
+                    contrast = std::max(contrast, test::contrastRatio(c, background));
                 }
-            return bar.height() > 10 && !icon.isEmpty();
-        },
-        15s))
-        << "no icon found on the panel";
+            }
+        return bar.height() > 10 && !icon.isEmpty();
+    };
+    // The tray may announce its colours a moment after the icon first shows.
+    EXPECT_TRUE(waitUntil([&] { return lookAtTheIcon() && contrast >= 4.5; }, 15s))
+        << "icon contrast on the dark panel: " << contrast;
+    ASSERT_FALSE(icon.isEmpty()) << "no icon found on the panel";
     EXPECT_LT(background.lightnessF(), 0.35) << "Xfce's default panel is dark";
     EXPECT_LE(icon.width(), 32);
-    double best = 1;
-    for (int y = icon.top(); y <= icon.bottom(); ++y)
-        for (int x = icon.left(); x <= icon.right(); ++x)
-            best = std::max(best, test::contrastRatio(shot.pixelColor(x, y), background));
-    EXPECT_GE(best, 4.5) << "icon contrast on the dark panel";
-    std::cout << "icon contrast on Xfce's dark panel: " << best << ":1\n";
+    std::cout << "icon contrast on Xfce's dark panel: " << contrast << ":1\n";
 
     const QString panelName = QStringLiteral("^Varno leaderboard");
     const QPoint iconCentre = icon.center();
@@ -292,9 +292,9 @@ void onTheXfcePanel() {
 
     // A right click: the panel shows Varno's menu, hanging from the icon.
     desktop.click(iconCentre, 3);
-    QThread::msleep(1000);
+    EXPECT_TRUE(waitUntil([&] { return !panelOpen(); }, 10s)) << "the menu closes the panel";
+    QThread::msleep(500);
     const QImage withMenu = desktop.screenshot(screenshots + "/xfce-menu.png");
-    EXPECT_FALSE(panelOpen()) << "the menu closes the panel";
     desktop.run(QStringLiteral("xdotool"), {"key", "Escape"});
     EXPECT_FALSE(withMenu.isNull());
 }

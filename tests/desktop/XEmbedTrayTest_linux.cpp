@@ -1,0 +1,97 @@
+// Varno on an XEmbed tray (trayer), where Qt embeds the icon itself: both clicks still
+// reach Varno, and its one menu hangs from the icon's bottom edge, not from the pointer.
+
+#include "DesktopSession.h"
+
+#include <QCoreApplication>
+#include <QThread>
+#include <gtest/gtest.h>
+
+using namespace std::chrono_literals;
+
+namespace varno {
+namespace {
+
+using test::DesktopSession;
+using test::waitUntil;
+
+const char* childMarker = "VARNO_XEMBED_CHILD";
+
+#ifndef VARNO_TOOL_VARNO
+#define VARNO_TOOL_VARNO ""
+#endif
+const QString varnoProgram = QStringLiteral(VARNO_TOOL_VARNO);
+
+void onTrayer() {
+    DesktopSession desktop;
+    ASSERT_TRUE(desktop.startX(QStringLiteral("1024x600"))) << "Xvfb did not start";
+    desktop.start(QStringLiteral("trayer"),
+                  {"--edge", "top", "--align", "right", "--widthtype", "request", "--height", "28",
+                   "--SetDockType", "true", "--transparent", "false", "--tint", "0xe8e8e8"});
+    QThread::msleep(500);
+    QProcessEnvironment& env = desktop.environment();
+    env.insert("XDG_CONFIG_HOME", desktop.path("config"));
+    env.insert("XDG_DATA_HOME", desktop.path("data"));
+    env.insert("VARNO_NO_URL_HANDLER", "1");
+    env.insert("QT_QPA_PLATFORM", "xcb");
+    desktop.start(varnoProgram, {});
+
+    // The icon: the dark pixels on trayer's light bar.
+    QImage shot;
+    QRect icon;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            shot = desktop.screenshot();
+            icon = QRect();
+            for (int y = 0; y < 28 && !shot.isNull(); ++y)
+                for (int x = 0; x < shot.width(); ++x)
+                    if (shot.pixelColor(x, y).lightnessF() < 0.3 &&
+                        shot.pixelColor(x, 27).lightnessF() > 0.7)
+                        icon |= QRect(x, y, 1, 1);
+            return !icon.isEmpty();
+        },
+        20s))
+        << "no icon in the tray";
+
+    // A right click on the icon's top half: one menu, hanging from the icon's bottom.
+    desktop.click(QPoint(icon.center().x(), icon.top() + 2), 3);
+    QList<QRect> menus;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            menus.clear();
+            for (const QRect& window : desktop.visibleWindows({"--classname", "varno"}))
+                if (window.width() > 100 && window.height() > 40)
+                    menus.append(window);
+            return !menus.isEmpty();
+        },
+        10s))
+        << "no menu opened";
+    QThread::msleep(300);
+    ASSERT_EQ(menus.size(), 1) << "one menu, not Qt's own as well";
+    // Trayer's icon window reaches to the bar's bottom; the menu starts right below it,
+    // pulled inside the screen at the right.
+    EXPECT_GE(menus[0].top(), icon.bottom());
+    EXPECT_LE(menus[0].top(), 28);
+    EXPECT_EQ(menus[0].right(), shot.width() - 1);
+    desktop.screenshot(qEnvironmentVariable("VARNO_SCREENSHOTS") + "/xembed-menu.png");
+}
+
+TEST(XEmbedTray, BothClicksReachVarnoAndTheMenuHangsFromTheIcon) {
+    if (qEnvironmentVariableIsSet(childMarker)) {
+        onTrayer();
+        return;
+    }
+    const QString missing =
+        DesktopSession::missing({"dbus-run-session", "Xvfb", "trayer", "xdotool", "import"});
+    if (varnoProgram.isEmpty() || !missing.isEmpty())
+        GTEST_SKIP() << "needs "
+                     << (missing.isEmpty() ? "the varno program" : missing.toStdString())
+                     << " (scripts/setup installs them)";
+    const auto [passed, output] = test::runInPrivateSession(
+        childMarker, QStringLiteral("XEmbedTray.BothClicksReachVarnoAndTheMenuHangsFromTheIcon"),
+        false, 90000);
+    EXPECT_TRUE(passed) << output.toStdString();
+}
+
+} // namespace
+} // namespace varno
