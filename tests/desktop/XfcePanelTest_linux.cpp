@@ -181,6 +181,8 @@ void onTheXfcePanel() {
     env.insert("VARNO_BROWSER", browser);
     env.insert("VARNO_NO_URL_HANDLER", "1");
     env.insert("QT_QPA_PLATFORM", "xcb");
+    // As in an Xfce session: Qt then takes the GTK platform theme where it is installed.
+    env.insert("XDG_CURRENT_DESKTOP", "XFCE");
     desktop.start(varnoProgram, {});
 
     // Registered with the watcher, under its proper title.
