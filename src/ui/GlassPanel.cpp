@@ -73,12 +73,16 @@ void GlassPanel::showRelativeTo(const QRect& anchor) {
 }
 
 void GlassPanel::orderOut() {
+    forgetOpening();
+    hide();
+}
+
+void GlassPanel::forgetOpening() {
     visibility_->setVisible(false);
     if (filtering_) {
         qApp->removeEventFilter(this);
         filtering_ = false;
     }
-    hide();
 }
 
 void GlassPanel::dismiss() {
@@ -209,8 +213,11 @@ void GlassPanel::changeEvent(QEvent* event) {
 }
 
 void GlassPanel::closeEvent(QCloseEvent* event) {
-    event->ignore();
-    orderOut();
+    // Closing only hides the panel, but it is never refused: the application's quit
+    // (and a desktop's log-out) closes every window first and gives up at the first
+    // one that refuses.
+    forgetOpening();
+    event->accept();
 }
 
 void GlassPanel::checkActivation() {

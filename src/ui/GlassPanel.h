@@ -75,6 +75,7 @@ private:
     void updateContentSize();
     void positionPanel();
     void dismiss();
+    void forgetOpening();
     void checkActivation();
     bool ownsActiveSheetOrMenu() const;
     bool ownsWindow(const QWidget* window) const;

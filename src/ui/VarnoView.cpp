@@ -2,6 +2,7 @@
 
 #include "async/Job.h"
 #include "store/AppStore.h"
+#include "ui/Alert.h"
 #include "ui/AvatarLoader.h"
 #include "ui/FriendsView.h"
 #include "ui/GlassSheet.h"
@@ -63,12 +64,13 @@ VarnoView::VarnoView(AppStore* store, VarnoViewActions actions, AvatarLoader* av
     root->addWidget(signedOut_, 0, Qt::AlignHCenter);
     root->addWidget(signedIn_, 0, Qt::AlignHCenter);
 
-    // Command-Q works whenever the panel has the keyboard, not only in the menu.
-    auto* quitShortcut = new QAction(this);
-    quitShortcut->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
-    quitShortcut->setShortcutContext(Qt::WidgetWithChildrenShortcut);
-    connect(quitShortcut, &QAction::triggered, this, &VarnoView::quit);
-    addAction(quitShortcut);
+    // Ctrl+Q works whenever the panel, its sheet or its alert has the keyboard, not
+    // only in the menu.
+    quitShortcut_ = new QAction(this);
+    quitShortcut_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    quitShortcut_->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    connect(quitShortcut_, &QAction::triggered, this, &VarnoView::quit);
+    addAction(quitShortcut_);
 
     if (store_) {
         connect(store_, &AppStore::sessionChanged, this, [this] {
@@ -255,6 +257,7 @@ void VarnoView::syncSheet(bool onScreen) {
             sheet_ = new GlassSheet(friends, this);
             sheet_->setWindowTitle(QStringLiteral("Friends"));
             sheet_->setAccessibleName(QStringLiteral("Friends"));
+            sheet_->addAction(quitShortcut_);
             // Escape, or the window being closed, ends the sheet like "Done".
             connect(sheet_, &QDialog::finished, this, [this] { setShowFriends(false); });
         }
@@ -280,14 +283,9 @@ void VarnoView::syncAlert(bool onScreen) {
     }
     // Over the friends sheet when that is up, so that it is not hidden behind it.
     QWidget* owner = (sheet_ && sheet_->isVisible()) ? static_cast<QWidget*>(sheet_) : this;
-    auto* alert = new QMessageBox(owner);
-    alert->setAttribute(Qt::WA_DeleteOnClose);
-    alert->setIcon(QMessageBox::Warning);
-    alert->setWindowTitle(QStringLiteral("Varno"));
-    alert->setText(error->isEmpty() ? QStringLiteral("Please try again.") : *error);
-    alert->addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
-    alert->setWindowModality(Qt::WindowModal);
-    alert->setWindowFlag(Qt::WindowStaysOnTopHint); // over the panel, which stays on top
+    auto* alert = new Alert(error->isEmpty() ? QStringLiteral("Please try again.") : *error,
+                            QString(), owner);
+    alert->addAction(quitShortcut_);
     // "OK", Escape or closing the window: the error has been seen.
     connect(alert, &QDialog::finished, this, [this] {
         alert_ = nullptr;
@@ -295,7 +293,7 @@ void VarnoView::syncAlert(bool onScreen) {
             store_->setError(std::nullopt);
     });
     alert_ = alert;
-    alert->open();
+    alert->present();
 }
 
 void VarnoView::closeAlert() {

@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 
+class QAction;
 class QLabel;
 class QMenu;
 class QPushButton;
@@ -111,6 +112,7 @@ private:
     QScrollArea* list_ = nullptr;
     std::optional<QList<LeaderboardEntry>> shownRows_;
 
+    QAction* quitShortcut_ = nullptr;
     QPointer<QMessageBox> alert_;
     QPointer<GlassSheet> sheet_;
 };

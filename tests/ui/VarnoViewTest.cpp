@@ -8,6 +8,7 @@
 #include <QMessageBox>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QTimer>
 
 namespace varno {
 namespace {
@@ -282,6 +283,64 @@ TEST_F(FriendsViewTest, WhileAnAnswerRunsOnlyTheRequestButtonsAreDisabled) {
     click("Cancel", sheet());
     ASSERT_TRUE(waitUntil([&] { return !store->busy(); }));
     EXPECT_EQ(requestLines().mid(3), QStringList({"DELETE friends/r3", "GET dashboard"}));
+}
+
+// Quitting closes every window first and gives up at the first one that refuses, so
+// the panel must never refuse; Ctrl+Q works from the panel, its sheet and its alert.
+TEST_F(FriendsViewTest, QuitEndsTheAppFromThePanelItsSheetOrItsAlert) {
+    QWidget tray; // stands in for the tray icon's own window, which quitting closes too
+    tray.resize(24, 24);
+    const auto ctrlQ = [](QWidget* window) {
+        QApplication::setActiveWindow(window);
+        QTest::keyClick(window->focusWidget() ? window->focusWidget() : window, Qt::Key_Q,
+                        Qt::ControlModifier);
+    };
+    struct Case {
+        const char* name;
+        std::function<QWidget*()> open; // the window that has the keyboard
+        std::function<void(QWidget*)> quit;
+    };
+    const Case cases[] = {
+        {"the panel's menu item", [&] { return static_cast<QWidget*>(panel.get()); },
+         [&](QWidget*) { menu(5); }},
+        {"Ctrl+Q in the panel", [&] { return static_cast<QWidget*>(panel.get()); }, ctrlQ},
+        {"Ctrl+Q in the sheet",
+         [&] {
+             openSheet();
+             return static_cast<QWidget*>(sheet());
+         },
+         ctrlQ},
+        {"Ctrl+Q in the alert",
+         [&] {
+             store->setError("Failed.");
+             return static_cast<QWidget*>(view->errorAlert());
+         },
+         ctrlQ},
+        // The tray menu and `varno --dev quit` ask the application to quit directly.
+        {"elsewhere, with the sheet and its alert up",
+         [&] {
+             openSheet();
+             store->setError("Failed.");
+             return static_cast<QWidget*>(view->errorAlert());
+         },
+         [](QWidget*) { QCoreApplication::quit(); }},
+    };
+    for (const Case& c : cases) {
+        store->setError(std::nullopt);
+        openSignedInWith(dashboardWith(leaderboardOf(3), {}, "abc"));
+        tray.show();
+        QWidget* focused = c.open();
+        ASSERT_NE(focused, nullptr) << c.name;
+        QTimer::singleShot(0, focused, [&] { c.quit(focused); });
+        QTimer watchdog;
+        watchdog.setSingleShot(true);
+        QObject::connect(&watchdog, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+        watchdog.start(3000);
+        EXPECT_EQ(QApplication::exec(), 0) << c.name;
+        EXPECT_FALSE(tray.isVisible()) << c.name << ": every window was closed";
+        EXPECT_FALSE(panel->isVisible()) << c.name;
+        EXPECT_FALSE(panel->visibility()->isVisible()) << c.name;
+    }
 }
 
 } // namespace
