@@ -4,6 +4,7 @@
 #include "app/TrayIconTheme.h"
 #include "model/Errors.h"
 #include "store/AppStore.h"
+#include "ui/Alert.h"
 #include "ui/PanelPlacement.h"
 
 #include <QAction>
@@ -376,7 +377,8 @@ QCoro::Task<void> MenuBarController::runReferFriend(std::stop_token token) {
         showAlert(QStringLiteral("Could not copy your invite link"), failure);
         co_return;
     }
-    if (parts_.writeClipboard && parts_.writeClipboard(url.toString()))
+    // The link as it is sent, percent-encoding kept, exactly as the friends sheet copies it.
+    if (parts_.writeClipboard && parts_.writeClipboard(url.toString(QUrl::FullyEncoded)))
         store->analytics()->capture(Analytics::Event::referralLinkCopied);
 }
 
@@ -430,14 +432,22 @@ void MenuBarController::rebuildMenu(QMenu* menu) {
 }
 
 void MenuBarController::showAlert(const QString& message, const QString& detail) {
-    auto* alert =
-        new QMessageBox(QMessageBox::Warning, QStringLiteral("Varno"), message, QMessageBox::Ok);
-    alert->setInformativeText(detail);
-    alert->setAttribute(Qt::WA_DeleteOnClose);
-    // Never block the event loop: the sync loop and the panel keep working.
-    alert->open();
-    alert->raise();
-    alert->activateWindow();
+    // One at a time: a second failure while the first is still up takes its place.
+    if (alert_) {
+        alert_->setText(message);
+        alert_->setInformativeText(detail);
+        alert_->present();
+        emit alertShown(alert_);
+        return;
+    }
+    auto* alert = new Alert(message, detail);
+    auto* quitShortcut = new QAction(alert);
+    quitShortcut->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    connect(quitShortcut, &QAction::triggered, this, &MenuBarController::quit);
+    alert->addAction(quitShortcut);
+    alert_ = alert;
+    // Application-modal but shown without blocking: the sync loop keeps running.
+    alert->present();
     emit alertShown(alert);
 }
 

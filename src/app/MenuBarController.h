@@ -26,6 +26,7 @@ class QMessageBox;
 
 namespace varno {
 
+class Alert;
 class AppStore;
 class Analytics;
 class TrayIconTheme;
@@ -115,7 +116,8 @@ public:
     Job* automaticSyncTask() const { return automaticSyncTask_.get(); }
 
 signals:
-    // A modal alert has been put up (it deletes itself when dismissed).
+    // The modal alert has been put up, or a newer failure has taken over the one
+    // already up (it deletes itself when dismissed).
     void alertShown(QMessageBox* alert);
     void automaticSyncStarted();
     void statusItemShown();
@@ -148,6 +150,7 @@ private:
     std::shared_ptr<Job> automaticSyncTask_;
     std::shared_ptr<Job> signInTask_;
     bool isSigningIn_ = false;
+    QPointer<Alert> alert_;
 };
 
 } // namespace varno

@@ -124,13 +124,15 @@ public:
             panelCancel = std::move(onCancel);
             return new QLabel(QStringLiteral("panel"));
         };
-        parts.writeClipboard = [](const QString&) { return true; };
+        if (!realClipboard)
+            parts.writeClipboard = [](const QString&) { return true; };
         parts.sleeper = [this](std::chrono::milliseconds interval, std::stop_token token) {
             sleeps.append(interval);
             const int mine = sleeps.size();
             return pollUntil([this, mine] { return ticks >= mine; }, std::move(token));
         };
-        parts.quitApplication = [this] { ++quitRequests; };
+        if (!realQuit)
+            parts.quitApplication = [this] { ++quitRequests; };
         parts.announceNoTray = [this] { ++noTrayNotices; };
         parts.trayRecheck = std::chrono::milliseconds(5);
         parts.desktopBarAt = [this](const QPoint&) { return bar; };
@@ -182,8 +184,10 @@ public:
     int ticks = 0;
     int quitRequests = 0;
     int noTrayNotices = 0;
-    std::optional<QRect> bar; // the desktop bar under every click
+    std::optional<QRect> bar;                     // the desktop bar under every click
+    bool realClipboard = false, realQuit = false; // else fakes that always work
     std::atomic<bool> withReferralCode{true};
+    QByteArray referralCode = "ADA42"; // as JSON text; set before launch
     std::function<void()> panelSignIn, panelCancel;
     std::unique_ptr<AppStore> store;
     std::unique_ptr<MenuBarController> controller;
@@ -204,7 +208,8 @@ private:
                 R"({"user":{"id":"u-alice","name":"Alice","email":"a@x.io"},"leaderboard":[)"
                 R"({"id":"u-alice","name":"Alice","isMe":true,"codex":10,"claude":5,"total":15}],)"
                 R"("requests":[])" +
-                    QByteArray(withReferralCode ? R"(,"referralCode":"ADA42"})" : "}"));
+                    (withReferralCode ? R"(,"referralCode":")" + referralCode + R"("})"
+                                      : QByteArray("}")));
         if (path == "/api/usage" || path == "/api/auth/logout")
             return ScriptedResponse::reply(200, R"({"ok":true})");
         return ScriptedResponse::reply(404, R"({"error":"Not found."})");

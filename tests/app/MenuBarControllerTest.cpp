@@ -1,12 +1,18 @@
 #include "ControllerHarness.h"
 
+#include "ui/Alert.h"
+#include "ui/FriendsView.h"
+
 #include <QAction>
+#include <QApplication>
+#include <QClipboard>
 #include <QCursor>
 #include <QEventLoop>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QMessageBox>
 #include <QScreen>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 using namespace std::chrono_literals;
@@ -150,43 +156,110 @@ TEST(MenuBarController, ClicksSignInToggleThePanelOrOpenTheMenu) {
     }
 }
 
-TEST(MenuBarController, FailuresShowAnAlertAndCancelShowsNone) {
+// The visible alerts of the app.
+QList<QMessageBox*> alertsUp() {
+    QList<QMessageBox*> up;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible())
+            up.append(box);
+    return up;
+}
+
+TEST(MenuBarController, FailuresShowOneModalAlertAtATimeAndCancelShowsNone) {
     ControllerHarness h;
     MenuBarController& controller = h.launch();
     ASSERT_TRUE(waitUntil([&] { return !h.store->busy(); }));
-    QList<QMessageBox*> alerts;
-    QObject::connect(&controller, &MenuBarController::alertShown,
-                     [&](QMessageBox* box) { alerts.append(box); });
+    int shown = 0;
+    QObject::connect(&controller, &MenuBarController::alertShown, [&] { ++shown; });
 
     // The panel's Cancel: no alert, no message.
     h.panelSignIn();
     ASSERT_TRUE(waitUntil([&] { return h.router.isWaiting(); }));
     h.panelCancel();
     ASSERT_TRUE(waitUntil([&] { return !controller.isSigningIn() && !h.store->busy(); }));
-    EXPECT_TRUE(alerts.isEmpty());
+    EXPECT_EQ(shown, 0);
     EXPECT_FALSE(h.store->error());
 
-    // A forged callback: the store's message moves into the alert.
+    // A forged callback: the store's message moves into a modal alert, drawn like the
+    // panel's own.
     h.panelSignIn();
     ASSERT_TRUE(waitUntil([&] { return h.router.isWaiting(); }));
     h.router.deliver(h.callback(QStringLiteral("forged")));
     ASSERT_TRUE(waitUntil([&] { return !controller.isSigningIn(); }));
-    ASSERT_EQ(alerts.size(), 1);
-    EXPECT_EQ(alerts[0]->text(), "Could not sign in with GitHub");
-    EXPECT_EQ(alerts[0]->informativeText(),
-              "GitHub sign-in could not be verified. Please try again.");
-    EXPECT_TRUE(alerts[0]->isVisible());
+    ASSERT_EQ(alertsUp().size(), 1);
+    QMessageBox* alert = alertsUp().first();
+    EXPECT_EQ(alert->text(), "Could not sign in with GitHub");
+    EXPECT_EQ(alert->informativeText(), "GitHub sign-in could not be verified. Please try again.");
+    EXPECT_EQ(alert->windowModality(), Qt::ApplicationModal);
+    EXPECT_EQ(QApplication::activeModalWidget(), alert);
+    EXPECT_NE(qobject_cast<Alert*>(alert), nullptr);
     EXPECT_FALSE(h.store->error()) << "taken out of the store";
-    alerts[0]->close();
 
-    // Signed in without a referral code, even after a reload: an alert says why.
+    // Signed in without a referral code, even after a reload: the alert says why. Two
+    // such failures while it is up still leave one alert.
     h.withReferralCode = false;
     h.store->setSession(h.saved());
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        controller.referFriend();
+        ASSERT_TRUE(waitUntil([&] { return shown == 2 + attempt; }));
+    }
+    ASSERT_EQ(alertsUp(), QList<QMessageBox*>{alert});
+    EXPECT_EQ(alert->text(), "Could not copy your invite link");
+    EXPECT_EQ(alert->informativeText(), "Invite links are not available on this server yet.");
+
+    // Once it is dismissed, the next failure brings up a new one.
+    alert->close();
+    ASSERT_TRUE(waitUntil([&] { return alertsUp().isEmpty(); }));
     controller.referFriend();
-    ASSERT_TRUE(waitUntil([&] { return alerts.size() == 2; }));
-    EXPECT_EQ(alerts[1]->text(), "Could not copy your invite link");
-    EXPECT_FALSE(alerts[1]->informativeText().isEmpty());
-    alerts[1]->close();
+    ASSERT_TRUE(waitUntil([&] { return alertsUp().size() == 1; }));
+    alertsUp().first()->close();
+}
+
+TEST(MenuBarController, TheMenuAndTheFriendsSheetCopyTheSameFullyEncodedLink) {
+    ControllerHarness h;
+    h.realClipboard = true;
+    h.referralCode = "x y\u00e9&r=2#"; // a space, a non-ASCII letter, query delimiters
+    h.keychainSession = h.saved();
+    MenuBarController& controller = h.launch();
+    ASSERT_TRUE(waitUntil([&] { return h.store->referralURL().has_value() && !h.store->busy(); }));
+    const QString expected = "https://varno.app/?r=x%20y%C3%A9%26r%3D2%23";
+    QClipboard* clipboard = QGuiApplication::clipboard();
+
+    clipboard->clear();
+    controller.referFriend();
+    ASSERT_TRUE(waitUntil([&] { return !clipboard->text().isEmpty(); }));
+    EXPECT_EQ(clipboard->text(), expected) << "the tray menu";
+    EXPECT_EQ(h.telemetry.captures().count("capture referral_link_copied"), 1);
+
+    clipboard->clear();
+    FriendsView friends(h.store.get(), {});
+    friends.copyInviteLink();
+    EXPECT_EQ(clipboard->text(), expected) << "the friends sheet";
+}
+
+TEST(MenuBarController, QuitFromTheTrayMenuEndsTheAppWithThePanelAndAnAlertUp) {
+    ControllerHarness h;
+    h.realQuit = true;
+    h.withReferralCode = false;
+    h.keychainSession = h.saved();
+    MenuBarController& controller = h.launch();
+    ASSERT_TRUE(waitUntil([&] { return !h.store->busy() && h.store->dashboard(); }));
+    controller.referFriend();
+    ASSERT_TRUE(waitUntil([&] { return alertsUp().size() == 1; }));
+    controller.showPanel();
+    ASSERT_TRUE(controller.panel()->isVisible());
+
+    QTimer::singleShot(0, &controller, [&] {
+        openMenu(controller);
+        controller.contextMenu()->actions().last()->trigger(); // "Quit Varno"
+    });
+    QTimer watchdog;
+    watchdog.setSingleShot(true);
+    QObject::connect(&watchdog, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+    watchdog.start(3000);
+    EXPECT_EQ(QApplication::exec(), 0);
+    EXPECT_TRUE(alertsUp().isEmpty());
+    EXPECT_FALSE(controller.panel()->isVisible());
 }
 
 // A StatusNotifierItem host shows the exported menu without asking first, so the
