@@ -1,12 +1,14 @@
-// Starts the real varno binary against the real development server, signs in
-// through a stand-in browser that hands the varno:// callback to a second varno
-// process, and checks what the server and the Secret Service end up holding.
+// Starts the real varno binary against the real development server, on an X server
+// with a tray host, signs in through a stand-in browser that hands the varno://
+// callback to a second varno process, checks what the server and the Secret Service
+// end up holding, and quits it with its panel and friends sheet open.
 
 #include "auth/QtKeychainSecretStore.h"
 #include "auth/SessionKeychain.h"
 
 #include "support/AwaitTask.h"
 #include "support/DevServerProcess.h"
+#include "support/VirtualDisplay.h"
 
 #include <QCoreApplication>
 #include <QDate>
@@ -98,6 +100,12 @@ void signInThroughTheBrowser() {
     env.insert("CODEXBAR_CLI", QStringLiteral(VARNO_TOOL_FAKE_CODEXBAR));
     env.insert("VARNO_BROWSER", browser);
     env.insert("VARNO_DEVELOPMENT", "1");
+    // On the X server the parent started, with a tray host: the tray icon's window is
+    // one of those that quitting has to close.
+    env.insert("DISPLAY", qEnvironmentVariable("VARNO_E2E_DISPLAY"));
+    env.insert("QT_QPA_PLATFORM", "xcb");
+    const QString startupReport = dir.filePath("startup");
+    env.insert("VARNO_STARTUP_REPORT", startupReport);
 
     // The demo account comes with an older upload; ours replaces its time.
     const QString devToken = curlJson({"-X", "POST", "-H", "Content-Type: application/json", "-d",
@@ -144,14 +152,25 @@ void signInThroughTheBrowser() {
     EXPECT_EQ(saved->user.id, "demo");
     EXPECT_EQ(saved->serverURL, server.baseUrl());
 
-    app.terminate();
-    ASSERT_TRUE(app.waitForFinished(10000));
+    // Quit with the panel and its friends sheet open ends the process.
+    QFile report(startupReport);
+    ASSERT_TRUE(report.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(report.readAll().contains("tray=shown"));
+    EXPECT_EQ(run(varnoProgram, {"--dev", "friends"}, env).first, 0);
+    const auto shown = [&](const QString& title) {
+        return run("xdotool", {"search", "--onlyvisible", "--name", '^' + title + '$'}, env)
+                   .first == 0;
+    };
+    EXPECT_TRUE(waitUntil([&] { return shown("Varno leaderboard") && shown("Friends"); }, 10s));
+    EXPECT_EQ(run(varnoProgram, {"--dev", "quit"}, env).first, 0);
+    ASSERT_TRUE(app.waitForFinished(10000)) << "still running after quit";
+    EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(app.exitCode(), 0);
 }
 
 } // namespace
 
-TEST(EndToEnd, SignInThroughTheBrowserUploadsAndKeepsTheSession) {
+TEST(EndToEnd, SignInThroughTheBrowserUploadsKeepsTheSessionAndQuitEndsIt) {
     if (qEnvironmentVariableIsSet(childMarker)) {
         signInThroughTheBrowser();
         return;
@@ -162,6 +181,9 @@ TEST(EndToEnd, SignInThroughTheBrowserUploadsAndKeepsTheSession) {
         QStandardPaths::findExecutable("curl").isEmpty())
         GTEST_SKIP() << "needs the varno program, dbus-run-session, gnome-keyring-daemon and curl "
                         "(scripts/setup installs them)";
+    varno::test::VirtualDisplay display(varno::test::VirtualDisplay::Tray::with);
+    if (!display.isRunning())
+        GTEST_SKIP() << display.error().toStdString();
 
     QTemporaryDir dir;
     const QString runtime = dir.filePath("runtime");
@@ -177,6 +199,7 @@ TEST(EndToEnd, SignInThroughTheBrowserUploadsAndKeepsTheSession) {
     env.insert("HOME", dir.filePath("home"));
     env.insert("XDG_RUNTIME_DIR", runtime);
     env.insert(QString::fromLatin1(childMarker), "1");
+    env.insert("VARNO_E2E_DISPLAY", display.name());
     env.insert("QT_QPA_PLATFORM", "offscreen");
 
     QProcess child;
@@ -186,7 +209,8 @@ TEST(EndToEnd, SignInThroughTheBrowserUploadsAndKeepsTheSession) {
         dbusRunSession,
         {"--", "sh", "-c",
          "printf pw | \"$1\" --unlock --components=secrets >/dev/null && "
-         "exec \"$0\" --gtest_filter=EndToEnd.SignInThroughTheBrowserUploadsAndKeepsTheSession",
+         "exec \"$0\" "
+         "--gtest_filter=EndToEnd.SignInThroughTheBrowserUploadsKeepsTheSessionAndQuitEndsIt",
          QCoreApplication::applicationFilePath(), keyringDaemon});
     const bool finished = child.waitForFinished(150000);
     const QString output = QString::fromLocal8Bit(child.readAll());
