@@ -5,10 +5,12 @@
 #include "ui/GlassPanel.h"
 #include "ui/Theme.h"
 
+#include <QAction>
 #include <QGuiApplication>
 #include <QLayout>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPushButton>
 #include <QScreen>
 
 #include <algorithm>
@@ -23,6 +25,26 @@ GlassSheet::GlassSheet(QWidget* content, QWidget* parent)
     setAttribute(Qt::WA_TranslucentBackground);
     setWindowModality(Qt::WindowModal);
     content_->setParent(this);
+
+    // Return and Enter press the default button whichever button has the focus: some
+    // platform themes (GTK's) make them press the focused button instead. A shortcut
+    // is seen before the focused button sees the key.
+    auto* pressDefault = new QAction(this);
+    pressDefault->setShortcuts({QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)});
+    pressDefault->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    connect(pressDefault, &QAction::triggered, this, &GlassSheet::pressDefaultButton);
+    addAction(pressDefault);
+}
+
+void GlassSheet::pressDefaultButton() {
+    const auto buttons = findChildren<QPushButton*>();
+    for (QPushButton* button : buttons) {
+        if (button->isDefault() && button->isVisible()) {
+            if (button->isEnabled())
+                button->click();
+            return;
+        }
+    }
 }
 
 QRect GlassSheet::cardGeometry() const {

@@ -7,7 +7,7 @@ namespace varno {
 
 // A window-modal dialog drawn as a glass card, attached to the top of the window it
 // belongs to (for the panel: centred over the panel's card), like a sheet. It sizes
-// itself to its content; Escape rejects it.
+// itself to its content; Escape rejects it and Return presses its default button.
 class GlassSheet : public QDialog {
     Q_OBJECT
 public:
@@ -26,6 +26,7 @@ protected:
 
 private:
     void place();
+    void pressDefaultButton();
 
     QWidget* content_;
     QMargins margins_;

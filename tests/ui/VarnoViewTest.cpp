@@ -4,8 +4,15 @@
 #include "ui/GlassSheet.h"
 #include "ui/LeaderboardRow.h"
 
+#include "support/ChildRun.h"
+#include "support/VirtualDisplay.h"
+
 #include <QClipboard>
+#include <QDialog>
+#include <QFileInfo>
+#include <QLibraryInfo>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTimer>
@@ -283,6 +290,53 @@ TEST_F(FriendsViewTest, WhileAnAnswerRunsOnlyTheRequestButtonsAreDisabled) {
     click("Cancel", sheet());
     ASSERT_TRUE(waitUntil([&] { return !store->busy(); }));
     EXPECT_EQ(requestLines().mid(3), QStringList({"DELETE friends/r3", "GET dashboard"}));
+}
+
+// Return ends the sheet whichever button has the focus: with Qt's own theme here, and
+// again in a child process with GTK's, which makes Return press the focused button.
+TEST_F(FriendsViewTest, ReturnPressesDoneWhicheverButtonHasTheFocus) {
+    if (isChildRun()) {
+        // Only meaningful where the theme really presses a focused button on Return.
+        QDialog probe;
+        auto* focused = new QPushButton("Focused", &probe);
+        bool pressed = false;
+        QObject::connect(focused, &QPushButton::clicked, [&] { pressed = true; });
+        probe.show();
+        focused->setFocus();
+        QTest::keyClick(focused, Qt::Key_Return);
+        ASSERT_TRUE(pressed) << "the GTK platform theme is not in effect";
+    }
+    openSheetWith(dashboardWith(leaderboardOf(3), {{"r1", "Ann", true}}, "abc"));
+    for (const QString focus : {"Copy invite link", "Hide friend", "Decline"}) {
+        if (!sheet()->isVisible())
+            openSheet();
+        QApplication::setActiveWindow(sheet());
+        QAbstractButton* button = visibleWithText(sheet(), focus);
+        ASSERT_NE(button, nullptr) << focus;
+        button->setFocus();
+        ASSERT_TRUE(waitUntil([&] { return button->hasFocus(); })) << focus;
+        QTest::keyClick(button, Qt::Key_Return);
+        EXPECT_FALSE(sheet()->isVisible()) << focus << " had the focus";
+    }
+    EXPECT_EQ(requestLines(), QStringList({"GET dashboard"})) << "no request was answered";
+    EXPECT_EQ(store->isFriendHidden("f1"), false);
+    openSheet();
+    EXPECT_NE(visibleWithText(sheet(), "Copy invite link"), nullptr) << "nothing was copied";
+
+    if (isChildRun())
+        return;
+    const QString gtkTheme =
+        QLibraryInfo::path(QLibraryInfo::PluginsPath) + "/platformthemes/libqgtk3.so";
+    if (!QFileInfo::exists(gtkTheme))
+        GTEST_SKIP() << "this Qt has no GTK platform theme (Debian: qt6-gtk-platformtheme)";
+    VirtualDisplay display;
+    if (!display.isRunning())
+        GTEST_SKIP() << display.error().toStdString();
+    QProcessEnvironment env = display.environment();
+    env.insert("QT_QPA_PLATFORMTHEME", "gtk3");
+    env.insert("NO_AT_BRIDGE", "1");
+    const ChildRun gtk = runCurrentTestInChild(env);
+    EXPECT_EQ(gtk.outcome, ChildRun::Outcome::passed) << gtk.output.toStdString();
 }
 
 // Quitting closes every window first and gives up at the first one that refuses, so

@@ -1,0 +1,48 @@
+#include "ChildRun.h"
+
+#include <QCoreApplication>
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+namespace varno::test {
+
+namespace {
+const QString marker = QStringLiteral("VARNO_TEST_CHILD_RUN");
+}
+
+bool isChildRun() {
+    return qEnvironmentVariableIsSet(marker.toLatin1().constData());
+}
+
+ChildRun runCurrentTestInChild(QProcessEnvironment env, QStringList wrapper,
+                               std::chrono::milliseconds timeout) {
+    const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    env.insert(marker, QStringLiteral("1"));
+    QStringList command = wrapper;
+    command << QCoreApplication::applicationFilePath()
+            << QStringLiteral("--gtest_filter=%1.%2")
+                   .arg(QString::fromUtf8(test->test_suite_name()),
+                        QString::fromUtf8(test->name()));
+    QProcess child;
+    child.setProcessEnvironment(env);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(command.takeFirst(), command);
+    const bool finished = child.waitForFinished(int(timeout.count()));
+    if (!finished) {
+        child.kill();
+        child.waitForFinished(3000);
+    }
+    ChildRun run;
+    run.output = QString::fromLocal8Bit(child.readAll());
+    if (!finished)
+        run.output += QStringLiteral("\n(the child run did not finish in time)");
+    else if (run.output.contains(QStringLiteral("[  SKIPPED ] 1 test")))
+        run.outcome = ChildRun::Outcome::skipped;
+    else if (child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0 &&
+             run.output.contains(QStringLiteral("[  PASSED  ] 1 test")))
+        run.outcome = ChildRun::Outcome::passed;
+    return run;
+}
+
+} // namespace varno::test
