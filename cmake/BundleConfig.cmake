@@ -6,6 +6,12 @@ set(VarnoTelemetryProjectToken "" CACHE STRING "Analytics project token")
 set(VarnoTelemetryHost "" CACHE STRING "Analytics ingestion host (https)")
 set(VarnoTelemetryEnvironment "" CACHE STRING "Analytics environment property")
 set(VarnoWebsiteURL "https://varno.app" CACHE STRING "Product web site for invite links (https)")
+set(VARNO_BUILD_NUMBER "" CACHE STRING
+    "Build number (CFBundleVersion, analytics app_build); empty: derived from the version")
+
+# From here on VARNO_BUILD_NUMBER is the number this build carries.
+include(${CMAKE_CURRENT_LIST_DIR}/BuildNumber.cmake)
+varno_build_number(VARNO_BUILD_NUMBER "${PROJECT_VERSION}" "${VARNO_BUILD_NUMBER}")
 
 set(VARNO_BUNDLE_ENTRIES "")
 foreach(key VarnoServerURL SUPublicEDKey VarnoTelemetryProjectToken VarnoTelemetryHost
@@ -21,6 +27,6 @@ string(APPEND VARNO_BUNDLE_ENTRIES
     "        {QStringLiteral(\"CFBundleDisplayName\"), QStringLiteral(\"Varno\")},\n"
     "        {QStringLiteral(\"CFBundleName\"), QStringLiteral(\"Varno\")},\n"
     "        {QStringLiteral(\"CFBundleShortVersionString\"), QStringLiteral(\"${PROJECT_VERSION}\")},\n"
-    "        {QStringLiteral(\"CFBundleVersion\"), QStringLiteral(\"${PROJECT_VERSION_MAJOR}${PROJECT_VERSION_MINOR}${PROJECT_VERSION_PATCH}\")},\n")
+    "        {QStringLiteral(\"CFBundleVersion\"), QStringLiteral(\"${VARNO_BUILD_NUMBER}\")},\n")
 configure_file(${PROJECT_SOURCE_DIR}/cmake/BundleValues.h.in
                ${PROJECT_BINARY_DIR}/generated/app/BundleValues.h @ONLY)
