@@ -5,6 +5,7 @@
 #include "store/AppStore.h"
 #include "ui/ElidedLabel.h"
 #include "ui/ProgressSpinner.h"
+#include "ui/RowList.h"
 #include "ui/Theme.h"
 
 #include <QClipboard>
@@ -67,15 +68,14 @@ FriendsView::FriendsView(AppStore* store, std::function<void()> onDone, QWidget*
     scroll_->viewport()->setAutoFillBackground(false);
     layout->addWidget(scroll_);
 
+    rows_ = new RowList(scroll_, 10);
+    connect(rows_, &RowList::released, this, &FriendsView::render);
+
     if (store_) {
         connect(store_, &AppStore::dashboardChanged, this, &FriendsView::render);
         connect(store_, &AppStore::sessionChanged, this, &FriendsView::render);
         connect(store_, &AppStore::hiddenFriendsChanged, this, &FriendsView::render);
-        connect(store_, &AppStore::busyChanged, this, [this] {
-            const bool busy = store_ && store_->busy();
-            for (QWidget* row : std::as_const(requestRows_))
-                row->setEnabled(!busy);
-        });
+        connect(store_, &AppStore::busyChanged, this, &FriendsView::render);
     }
     render();
 }
@@ -91,7 +91,7 @@ void FriendsView::showEvent(QShowEvent* event) {
 
 void FriendsView::render() {
     renderHeader();
-    rebuildList();
+    renderList();
 }
 
 void FriendsView::renderHeader() {
@@ -117,13 +117,15 @@ void FriendsView::copyInviteLink() {
     renderHeader();
 }
 
-void FriendsView::rebuildList() {
-    // Taken out first: setWidget() would delete the old rows at once, and one of them
-    // may hold the button whose click led here.
-    theme::retire(scroll_->takeWidget());
-    listContent_ = nullptr;
-    requestRows_.clear();
+namespace {
+// Row keys: a friend, or a request in one direction (a request that changed direction
+// is another row).
+const QString friendKey = QStringLiteral("friend:");
+const QString incomingKey = QStringLiteral("incoming:");
+const QString outgoingKey = QStringLiteral("outgoing:");
+} // namespace
 
+void FriendsView::renderList() {
     const std::optional<Dashboard>* dashboard = store_ ? &store_->dashboard() : nullptr;
     if (!dashboard || !dashboard->has_value()) {
         spinner_->show();
@@ -133,46 +135,66 @@ void FriendsView::rebuildList() {
     }
     spinner_->hide();
 
-    QList<const LeaderboardEntry*> friends;
-    for (const LeaderboardEntry& entry : (*dashboard)->leaderboard)
-        if (!entry.isMe)
-            friends.append(&entry);
-    QList<const FriendRequest*> requests;
-    for (const FriendRequest& request : (*dashboard)->requests)
-        if (!request.accepted)
-            requests.append(&request);
-
-    if (friends.isEmpty() && requests.isEmpty()) {
+    // Friends first, then the open requests, each in the server's order.
+    QStringList keys;
+    QHash<QString, QString> names;
+    for (const LeaderboardEntry& entry : (*dashboard)->leaderboard) {
+        const QString key = friendKey + entry.id;
+        if (!entry.isMe && !names.contains(key)) {
+            keys.append(key);
+            names.insert(key, entry.name);
+        }
+    }
+    for (const FriendRequest& request : (*dashboard)->requests) {
+        const QString key = (request.incoming ? incomingKey : outgoingKey) + request.id;
+        if (!request.accepted && !names.contains(key)) {
+            keys.append(key);
+            names.insert(key, request.name);
+        }
+    }
+    const bool busy = store_->busy();
+    const auto make = [&](const QString& key) { return makeRow(key, names.value(key)); };
+    const auto update = [&](QWidget* row, const QString& key, int) {
+        const QString name = names.value(key);
+        row->findChild<ElidedLabel*>()->setText(name);
+        row->setAccessibleName(name);
+        // A screen reader that reads a button alone still says whose it is.
+        for (QPushButton* button : row->findChildren<QPushButton*>())
+            button->setAccessibleDescription(name);
+        if (key.startsWith(friendKey)) {
+            const bool hidden = store_->isFriendHidden(key.mid(friendKey.size()));
+            showToggle(row->findChild<QPushButton*>(), hidden);
+        } else {
+            // Disabled while another answer runs, so that two never overlap.
+            row->setEnabled(!busy);
+        }
+    };
+    // The last rows gone while the pointer is over them wait like any other.
+    if (keys.isEmpty() && !(rows_->count() > 0 && rows_->pointerInside())) {
+        rows_->apply({}, make, update);
         emptyLabel_->show();
         scroll_->hide();
         return;
     }
     emptyLabel_->hide();
-
-    listContent_ = new QWidget(scroll_);
-    auto* rows = new QVBoxLayout(listContent_);
-    rows->setContentsMargins(0, 0, 0, 0);
-    rows->setSpacing(10);
-    for (const LeaderboardEntry* entry : friends)
-        rows->addWidget(makeFriendRow(entry->id, entry->name));
-    for (const FriendRequest* request : requests)
-        rows->addWidget(makeRequestRow(request->id, request->name, request->incoming));
+    scroll_->show();
+    rows_->apply(keys, make, update);
 
     // The list grows with its rows up to 240, then scrolls; the scroll bar gets room
     // of its own so that it never covers the buttons. Measured in place, with the
     // style sheet applied.
-    scroll_->setWidget(listContent_);
-    listContent_->ensurePolished();
+    QVBoxLayout* rows = rows_->layout();
+    rows_->content()->ensurePolished();
+    rows->setContentsMargins(0, 0, 0, 0);
     rows->invalidate();
     const int natural = rows->sizeHint().height();
     const bool scrolls = natural > theme::friendsListMaxHeight;
     rows->setContentsMargins(0, 0, scrolls ? theme::scrollBarWidth + 6 : 0, 0);
     scroll_->setFixedHeight(std::min(natural, theme::friendsListMaxHeight));
-    scroll_->show();
 }
 
 std::pair<QWidget*, QHBoxLayout*> FriendsView::makeNamedRow(const QString& name) {
-    auto* row = new QWidget(listContent_);
+    auto* row = new QWidget();
     row->setAccessibleName(name);
     auto* layout = new QHBoxLayout(row);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -183,11 +205,17 @@ std::pair<QWidget*, QHBoxLayout*> FriendsView::makeNamedRow(const QString& name)
     return {row, layout};
 }
 
+QWidget* FriendsView::makeRow(const QString& key, const QString& name) {
+    if (key.startsWith(friendKey))
+        return makeFriendRow(key.mid(friendKey.size()), name);
+    const bool incoming = key.startsWith(incomingKey);
+    return makeRequestRow(key, key.mid((incoming ? incomingKey : outgoingKey).size()), name,
+                          incoming);
+}
+
 QWidget* FriendsView::makeFriendRow(const QString& id, const QString& name) {
     auto [row, layout] = makeNamedRow(name);
-    const bool hidden = store_->isFriendHidden(id);
-    auto* toggle = new QPushButton(
-        hidden ? QStringLiteral("Show friend") : QStringLiteral("Hide friend"), row);
+    auto* toggle = new QPushButton(row);
     toggle->setAutoDefault(false);
     connect(toggle, &QPushButton::clicked, this, [this, id] {
         if (store_)
@@ -197,14 +225,34 @@ QWidget* FriendsView::makeFriendRow(const QString& id, const QString& name) {
     return row;
 }
 
-QWidget* FriendsView::makeRequestRow(const QString& id, const QString& name, bool incoming) {
+void FriendsView::showToggle(QPushButton* toggle, bool hidden) {
+    const QString hide = QStringLiteral("Hide friend"), show = QStringLiteral("Show friend");
+    if (toggle->minimumWidth() == 0) {
+        // As wide as its wider text, so that it keeps its place when it flips. Measured
+        // once it is in the sheet, with the sheet's style.
+        int width = 0;
+        for (const QString& text : {hide, show}) {
+            toggle->setText(text);
+            width = std::max(width, toggle->sizeHint().width());
+        }
+        toggle->setMinimumWidth(width);
+    }
+    toggle->setText(hidden ? show : hide);
+}
+
+QWidget* FriendsView::makeRequestRow(const QString& key, const QString& id, const QString& name,
+                                     bool incoming) {
     auto [row, layout] = makeNamedRow(name);
     auto addButton = [&](const QString& text, bool accept, bool prominent) {
         auto* button = new QPushButton(text, row);
         button->setAutoDefault(false);
         if (prominent)
             button->setProperty("prominent", true);
-        connect(button, &QPushButton::clicked, this, [this, id, accept] { answer(id, accept); });
+        connect(button, &QPushButton::clicked, this, [this, key, id, accept] {
+            // Answered, the request leaves the list even with the pointer over it.
+            rows_->allowRemoval(key);
+            answer(id, accept);
+        });
         layout->addWidget(button);
     };
     if (incoming) {
@@ -216,8 +264,6 @@ QWidget* FriendsView::makeRequestRow(const QString& id, const QString& name, boo
         layout->addWidget(pending);
         addButton(QStringLiteral("Cancel"), false, false);
     }
-    row->setEnabled(!store_->busy());
-    requestRows_.append(row);
     return row;
 }
 

@@ -17,6 +17,7 @@ namespace varno {
 
 class AppStore;
 class ProgressSpinner;
+class RowList;
 
 // The friends sheet: copy the invite link, hide or show each friend on this machine's
 // leaderboard, and answer friend requests.
@@ -36,11 +37,14 @@ protected:
 private:
     void render();
     void renderHeader();
-    void rebuildList();
+    void renderList();
+    QWidget* makeRow(const QString& key, const QString& name);
     // A row holding the person's name; the caller adds its buttons to the layout.
     std::pair<QWidget*, QHBoxLayout*> makeNamedRow(const QString& name);
     QWidget* makeFriendRow(const QString& id, const QString& name);
-    QWidget* makeRequestRow(const QString& id, const QString& name, bool incoming);
+    void showToggle(QPushButton* toggle, bool hidden);
+    QWidget* makeRequestRow(const QString& key, const QString& id, const QString& name,
+                            bool incoming);
     void answer(const QString& requestId, bool accept);
 
     QPointer<AppStore> store_;
@@ -52,8 +56,7 @@ private:
     ProgressSpinner* spinner_;
     QLabel* emptyLabel_;
     QScrollArea* scroll_;
-    QWidget* listContent_ = nullptr;
-    QList<QWidget*> requestRows_;
+    RowList* rows_;
 };
 
 } // namespace varno

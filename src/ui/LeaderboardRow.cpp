@@ -5,50 +5,96 @@
 #include "ui/ElidedLabel.h"
 #include "ui/Theme.h"
 
+#include <QAccessibleWidget>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
 
 namespace varno {
 
+namespace {
+
+// The row as one list item without children: a screen reader reads its name, and
+// the medal, picture, name and total are not read out one by one.
+class RowAccessible : public QAccessibleWidget {
+public:
+    explicit RowAccessible(QWidget* row) : QAccessibleWidget(row, QAccessible::ListItem) {}
+    int childCount() const override { return 0; }
+    QAccessibleInterface* child(int) const override { return nullptr; }
+    int indexOfChild(const QAccessibleInterface*) const override { return -1; }
+    QAccessibleInterface* childAt(int, int) const override { return nullptr; }
+};
+
+QAccessibleInterface* rowAccessible(const QString& className, QObject* object) {
+    if (className == QLatin1String("varno::LeaderboardRow") && object->isWidgetType())
+        return new RowAccessible(static_cast<QWidget*>(object));
+    return nullptr;
+}
+
+} // namespace
+
 LeaderboardRow::LeaderboardRow(const LeaderboardEntry& entry, int offset, AvatarLoader* avatars,
                                QWidget* parent)
-    : QWidget(parent), id_(entry.id) {
+    : QWidget(parent), entry_(entry), avatars_(avatars) {
+    static const bool factoryInstalled = [] {
+        QAccessible::installFactory(rowAccessible);
+        return true;
+    }();
+    Q_UNUSED(factoryInstalled);
     setFixedHeight(theme::rowHeight);
-    setAccessibleName(accessibleLabel(entry, offset));
 
     auto* layout = new QHBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
+    // Room inside the hover highlight, so that it does not touch the medal or the total.
+    layout->setContentsMargins(theme::rowInset, 0, theme::rowInset, 0);
     layout->setSpacing(8);
 
-    auto* place = new QLabel(placeMarker(offset), this);
-    place->setFixedWidth(theme::rankWidth);
-    place->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    if (offset < 3) {
-        place->setFont(theme::medalFont());
-    } else {
-        place->setFont(theme::monospacedDigitsFont());
-        theme::useSecondaryColour(place);
+    place_ = new QLabel(this);
+    place_->setFixedWidth(theme::rankWidth);
+    place_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    layout->addWidget(place_);
+
+    avatar_ = new AvatarView(entry.avatarURL, avatars_, this);
+    layout->addWidget(avatar_);
+
+    name_ = new ElidedLabel(entry.name, this);
+    name_->setFont(theme::bodyFont());
+    layout->addWidget(name_, 1);
+
+    total_ = new QLabel(this);
+    total_->setFont(theme::monospacedDigitsFont());
+    total_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    theme::useSecondaryColour(total_);
+    layout->addWidget(total_);
+
+    total_->setText(totalText(entry));
+    total_->setToolTip(totalHelp(entry));
+    showPlace(offset);
+}
+
+void LeaderboardRow::setEntry(const LeaderboardEntry& entry, int offset) {
+    if (entry.avatarURL != entry_.avatarURL) {
+        auto* avatar = new AvatarView(entry.avatarURL, avatars_, this);
+        delete layout()->replaceWidget(avatar_, avatar);
+        avatar_->deleteLater();
+        avatar_ = avatar;
     }
-    layout->addWidget(place);
+    entry_ = entry;
+    name_->setText(entry.name);
+    total_->setText(totalText(entry));
+    total_->setToolTip(totalHelp(entry));
+    showPlace(offset); // the accessible name carries the total as well
+}
 
-    layout->addWidget(new AvatarView(entry.avatarURL, avatars, this));
-
-    auto* name = new ElidedLabel(entry.name, this);
-    name->setFont(theme::bodyFont());
-    layout->addWidget(name, 1);
-
-    auto* total = new QLabel(totalText(entry), this);
-    total->setFont(theme::monospacedDigitsFont());
-    total->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    total->setToolTip(totalHelp(entry));
-    theme::useSecondaryColour(total);
-    layout->addWidget(total);
-
-    // The row's name says everything; its parts are not read out one by one.
-    for (QWidget* part :
-         {static_cast<QWidget*>(place), static_cast<QWidget*>(name), static_cast<QWidget*>(total)})
-        part->setAccessibleName(QString());
+void LeaderboardRow::showPlace(int offset) {
+    const bool medal = offset < 3;
+    if (medal != placeIsMedal_) {
+        placeIsMedal_ = medal;
+        place_->setFont(medal ? theme::medalFont() : theme::monospacedDigitsFont());
+        theme::useSecondaryColour(place_, !medal);
+    }
+    offset_ = offset;
+    place_->setText(placeMarker(offset));
+    setAccessibleName(accessibleLabel(entry_, offset));
 }
 
 QString LeaderboardRow::placeMarker(int offset, const QLocale& locale) {

@@ -5,6 +5,8 @@
 #include <QLocale>
 #include <QWidget>
 
+#include <optional>
+
 class QLabel;
 
 namespace varno {
@@ -13,14 +15,19 @@ class AvatarLoader;
 class AvatarView;
 class ElidedLabel;
 
-// One person on the leaderboard: place, picture, name and 30-day total. The row is
-// one accessible element whose name says all of it.
+// One person on the leaderboard: place, picture, name and 30-day total. To
+// accessibility the row is one list item whose name says all of it; its parts are
+// not exposed.
 class LeaderboardRow : public QWidget {
     Q_OBJECT
 public:
     // offset is the 0-based position in the list as shown.
     LeaderboardRow(const LeaderboardEntry& entry, int offset, AvatarLoader* avatars,
                    QWidget* parent = nullptr);
+
+    // Shows another state of the same person (or another place) in place, so that the
+    // row does not flicker; the picture is fetched again only when its address changed.
+    void setEntry(const LeaderboardEntry& entry, int offset);
 
     // "🥇", "🥈", "🥉" for the first three places, then the place number.
     static QString placeMarker(int offset, const QLocale& locale = QLocale());
@@ -30,7 +37,8 @@ public:
     static QString accessibleLabel(const LeaderboardEntry& entry, int offset,
                                    const QLocale& locale = QLocale());
 
-    const QString& entryId() const { return id_; }
+    const QString& entryId() const { return entry_.id; }
+    int offset() const { return offset_; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -38,7 +46,16 @@ protected:
     void leaveEvent(QEvent* event) override;
 
 private:
-    QString id_;
+    void showPlace(int offset);
+
+    LeaderboardEntry entry_;
+    int offset_ = -1;
+    std::optional<bool> placeIsMedal_;
+    AvatarLoader* avatars_;
+    QLabel* place_;
+    AvatarView* avatar_;
+    ElidedLabel* name_;
+    QLabel* total_;
     bool hovered_ = false;
 };
 

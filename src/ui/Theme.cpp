@@ -5,6 +5,7 @@
 #include <QPainter>
 #include <QPalette>
 #include <QPixmap>
+#include <QStyle>
 #include <QWidget>
 
 namespace varno::theme {
@@ -93,6 +94,7 @@ QString styleSheet() {
     menuFill.setAlpha(255);
     return QStringLiteral(
                "QLabel { color: %1; background: transparent; }"
+               "QLabel[secondary=\"true\"] { color: %15; }"
                "QPushButton { color: %1; background: %2; border: 1px solid %3;"
                " border-radius: 6px; padding: 3px 10px; min-height: 16px; }"
                "QPushButton:hover { background: %4; }"
@@ -116,18 +118,29 @@ QString styleSheet() {
                "QScrollBar::handle:vertical { background: %12; border-radius: 3px; min-height: "
                "24px; }"
                "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"
-               "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: none; }")
+               "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: none; }"
+               // Tool tips of the panel's labels: the panel's text on its card, not
+               // the label's own (secondary, transparent) look.
+               "QToolTip { color: %1; background: %13; border: 1px solid %3; border-radius: 4px;"
+               " padding: 3px 6px; }")
         .arg(rgba(text()), rgba(buttonFill), rgba(buttonBorder), rgba(buttonHover),
              rgba(buttonPressed), rgba(disabledText), rgba(accentColour),
              rgba(accentColour.darker(115)), rgba(accentColour.lighter(110)))
         .arg(rgba(accentColour.darker(120)))
         .arg(scrollBarWidth)
         .arg(rgba(handle))
-        .arg(rgba(menuFill), rgba(divider()));
+        .arg(rgba(menuFill), rgba(divider()), rgba(secondaryText()));
 }
 
-void useSecondaryColour(QWidget* widget) {
-    widget->setStyleSheet(QStringLiteral("color: %1;").arg(rgba(secondaryText())));
+void useSecondaryColour(QWidget* widget, bool secondary) {
+    // A property the shared style sheet matches, rather than a style sheet of the
+    // widget's own: that one would colour its tool tip too.
+    if (widget->property("secondary").toBool() == secondary)
+        return;
+    widget->setProperty("secondary", secondary);
+    widget->style()->unpolish(widget);
+    widget->style()->polish(widget);
+    widget->update();
 }
 
 QIcon linkIcon(const QColor& colour) {

@@ -24,6 +24,9 @@ inline constexpr int rowHeight = 32;
 inline constexpr int rowSpacing = 4;
 inline constexpr int visibleRowLimit = 10;
 inline constexpr int trailingMargin = 12;
+// Room inside a leaderboard row's hover highlight, taken out of the trailing margin on
+// the right so that the totals stay under their heading.
+inline constexpr int rowInset = 6;
 inline constexpr int rankWidth = 20;
 inline constexpr int avatarSize = 24;
 inline constexpr int friendsListMaxHeight = 240;
@@ -57,8 +60,9 @@ QFont medalFont();
 // The style sheet shared by the panel's widgets (buttons, scroll bars, labels).
 QString styleSheet();
 
-// A widget that draws its text in the secondary colour.
-void useSecondaryColour(QWidget* widget);
+// A label that draws its text in the secondary colour (or no longer does), under a
+// widget that uses styleSheet(). Its tool tip keeps the tool tip's own colours.
+void useSecondaryColour(QWidget* widget, bool secondary = true);
 
 // The chain-link symbol of the invite button, drawn in the colour.
 QIcon linkIcon(const QColor& colour);

@@ -8,6 +8,7 @@
 #include "ui/GlassSheet.h"
 #include "ui/LeaderboardRow.h"
 #include "ui/ProgressSpinner.h"
+#include "ui/RowList.h"
 #include "ui/Theme.h"
 
 #include <QAction>
@@ -171,6 +172,8 @@ void VarnoView::buildSignedInCard() {
     list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     list_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     list_->viewport()->setAutoFillBackground(false);
+    rows_ = new RowList(list_, theme::rowSpacing);
+    connect(rows_, &RowList::released, this, &VarnoView::render);
     layout->addWidget(list_);
 }
 
@@ -195,24 +198,32 @@ void VarnoView::renderLeaderboard() {
     loading_->setVisible(!hasDashboard);
     empty_->setVisible(hasDashboard && entries.isEmpty());
     list_->setVisible(!entries.isEmpty());
-    if (entries.isEmpty() || (shownRows_ && *shownRows_ == entries))
+    if (entries.isEmpty())
         return;
-    shownRows_ = entries;
 
-    // Rows are rebuilt only when what they show changed, so pictures do not flicker.
-    theme::retire(list_->takeWidget());
-    auto* content = new QWidget();
-    auto* rows = new QVBoxLayout(content);
-    rows->setSpacing(theme::rowSpacing);
-    const int count = int(entries.size());
+    // Rows are kept by id and updated in place: a sync that changes a total does not
+    // rebuild the list, scroll it back or reload pictures.
+    QStringList keys;
+    QHash<QString, LeaderboardEntry> byKey;
+    for (const LeaderboardEntry& entry : entries) {
+        QString key = entry.id;
+        for (int n = 2; byKey.contains(key); ++n) // the server's ids should be unique
+            key = entry.id + QStringLiteral("\n%1").arg(n);
+        keys.append(key);
+        byKey.insert(key, entry);
+    }
+    rows_->apply(
+        keys, [&](const QString& key) { return new LeaderboardRow(byKey[key], 0, avatars_); },
+        [&](QWidget* row, const QString& key, int position) {
+            static_cast<LeaderboardRow*>(row)->setEntry(byKey[key], position);
+        });
+    const int count = rows_->count();
     // A scroll bar takes its room out of the trailing margin, so the totals stay
     // under their heading.
+    const int trailing = theme::trailingMargin - theme::rowInset;
     const bool scrolls = count > theme::visibleRowLimit;
-    rows->setContentsMargins(
-        0, 0, scrolls ? theme::trailingMargin - theme::scrollBarWidth : theme::trailingMargin, 0);
-    for (int offset = 0; offset < count; ++offset)
-        rows->addWidget(new LeaderboardRow(entries[offset], offset, avatars_, content));
-    list_->setWidget(content);
+    rows_->layout()->setContentsMargins(0, 0, scrolls ? trailing - theme::scrollBarWidth : trailing,
+                                        0);
     list_->setFixedHeight(theme::leaderboardListHeight(count));
 }
 

@@ -23,6 +23,7 @@ class AppStore;
 class AvatarLoader;
 class Job;
 class ProgressSpinner;
+class RowList;
 
 // What the view asks of its owner. Every member may be left empty.
 struct VarnoViewActions {
@@ -110,7 +111,7 @@ private:
     QWidget* loading_ = nullptr;
     QLabel* empty_ = nullptr;
     QScrollArea* list_ = nullptr;
-    std::optional<QList<LeaderboardEntry>> shownRows_;
+    RowList* rows_ = nullptr;
 
     QAction* quitShortcut_ = nullptr;
     QPointer<QMessageBox> alert_;

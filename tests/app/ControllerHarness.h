@@ -26,6 +26,16 @@
 inline std::ostream& operator<<(std::ostream& out, const QString& text) {
     return out << '"' << text.toStdString() << '"';
 }
+// GoogleTest prints containers element by element unless told otherwise.
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << text;
+}
+inline void PrintTo(const QStringList& list, std::ostream* out) {
+    *out << '[';
+    for (const QString& text : list)
+        *out << (&text == &list.first() ? "" : ", ") << text;
+    *out << ']';
+}
 inline std::ostream& operator<<(std::ostream& out, const QStringList& list) {
     return out << '[' << list.join(QStringLiteral(", ")).toStdString() << ']';
 }

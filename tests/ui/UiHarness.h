@@ -28,6 +28,16 @@
 inline std::ostream& operator<<(std::ostream& out, const QString& text) {
     return out << '"' << text.toStdString() << '"';
 }
+// GoogleTest prints containers element by element unless told otherwise.
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << text;
+}
+inline void PrintTo(const QStringList& list, std::ostream* out) {
+    *out << '[';
+    for (const QString& text : list)
+        *out << (&text == &list.first() ? "" : ", ") << text;
+    *out << ']';
+}
 inline std::ostream& operator<<(std::ostream& out, const QRect& r) {
     return out << r.x() << ',' << r.y() << ' ' << r.width() << 'x' << r.height();
 }
@@ -107,6 +117,28 @@ inline QStringList visibleTexts(const QWidget* root) {
             texts.append(name->text());
     }
     return texts;
+}
+
+// Moves the pointer over a point of a widget as a window system would tell: it leaves
+// the window it was in and enters the widget's window there (the offscreen platform
+// has no pointer of its own).
+inline void movePointerAway();
+inline void movePointer(QWidget* widget, QPoint point) {
+    movePointerAway();
+    QCursor::setPos(widget->mapToGlobal(point));
+    QWidget* window = widget->window();
+    const QPoint inWindow = widget->mapTo(window, point);
+    QEnterEvent enter(inWindow, inWindow, widget->mapToGlobal(point));
+    QCoreApplication::sendEvent(window->windowHandle(), &enter);
+}
+// The pointer leaves the app's windows.
+inline void movePointerAway() {
+    QCursor::setPos(-10000, -10000);
+    for (QWidget* window : QApplication::topLevelWidgets())
+        if (window->underMouse() && window->windowHandle()) {
+            QEvent leave(QEvent::Leave);
+            QCoreApplication::sendEvent(window->windowHandle(), &leave);
+        }
 }
 
 // The main view on a panel as the app builds them, at a tray icon at the top right. The
@@ -205,9 +237,28 @@ protected:
     QScrollArea* list() const {
         return qobject_cast<QScrollArea*>(visibleWithAccessibleName(view, "Leaderboard"));
     }
+    // The leaderboard's rows from the top, as laid out.
     QList<QWidget*> rows() const {
-        return visibleChildren(view,
-                               [](QWidget* w) { return w->accessibleName().startsWith("Rank "); });
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        QList<QWidget*> found = visibleChildren(
+            view, [](QWidget* w) { return w->accessibleName().startsWith("Rank "); });
+        std::stable_sort(found.begin(), found.end(), [this](QWidget* a, QWidget* b) {
+            return a->mapTo(view, QPoint()).y() < b->mapTo(view, QPoint()).y();
+        });
+        return found;
+    }
+    // The name of the list's row at a point of its viewport ("" when none), and where
+    // a named row is in the viewport: what the pointer would be over.
+    static QWidget* rowAt(QScrollArea* list, QPoint point) {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        QWidget* hit = list->viewport()->childAt(point);
+        while (hit && hit->parentWidget() != list->widget())
+            hit = hit->parentWidget();
+        return hit;
+    }
+    static QString rowNameAt(QScrollArea* list, QPoint point) {
+        QWidget* row = rowAt(list, point);
+        return row ? row->accessibleName() : QString();
     }
     // "Rank 2, Name" for each row shown.
     QStringList ranksAndNames() const {

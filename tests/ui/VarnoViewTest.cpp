@@ -16,6 +16,9 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTimer>
+#include <QToolTip>
+
+#include <cmath>
 
 namespace varno {
 namespace {
@@ -182,6 +185,99 @@ TEST_F(VarnoViewTest, ThePanelRefreshesWithoutUploadWhileOpenPerUserAndStopsWhen
     EXPECT_FALSE(store->error());
 }
 
+// The total's tool tip keeps its own colours: the label's faint secondary colour must
+// not leak into it, in a light or a dark palette.
+TEST_F(VarnoViewTest, TheTotalsToolTipIsReadableInLightAndDarkPalettes) {
+    const auto luminance = [](QRgb c) {
+        const auto channel = [](int v) {
+            const double s = v / 255.0;
+            return s <= 0.03928 ? s / 12.92 : std::pow((s + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * channel(qRed(c)) + 0.7152 * channel(qGreen(c)) + 0.0722 * channel(qBlue(c));
+    };
+    const QPalette original = QApplication::palette();
+    QPalette dark = original; // the tool tip's own colours stay as they are
+    dark.setColor(QPalette::Window, QColor(40, 40, 44));
+    dark.setColor(QPalette::WindowText, QColor(240, 240, 240));
+    for (const auto& [name, palette] : {std::pair{"light", original}, std::pair{"dark", dark}}) {
+        QApplication::setPalette(palette);
+        panel.reset(); // the view takes its colours when it is built
+        openSignedInWith(dashboardWith(leaderboardOf(2)));
+        QLabel* total = visibleWithText<QLabel>(rows().first(), "5M");
+        ASSERT_NE(total, nullptr);
+        QToolTip::showText(total->mapToGlobal(QPoint(2, 2)), total->toolTip(), total);
+        QWidget* tip = nullptr;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->isVisible() && w->inherits("QTipLabel"))
+                tip = w;
+        ASSERT_NE(tip, nullptr);
+        const QImage image = tip->grab().toImage();
+        // The most distant colour from the background is the text's.
+        const QRgb background = image.pixel(image.width() / 2, 2);
+        double text = luminance(background);
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                if (std::abs(luminance(image.pixel(x, y)) - luminance(background)) >
+                    std::abs(text - luminance(background)))
+                    text = luminance(image.pixel(x, y));
+        const double lighter = std::max(text, luminance(background));
+        const double darker = std::min(text, luminance(background));
+        EXPECT_GE((lighter + 0.05) / (darker + 0.05), 4.5) << name << " palette";
+        QToolTip::hideText();
+    }
+    QApplication::setPalette(original);
+}
+
+// A sync changes rows in place: the list keeps its scroll position and the row under
+// the pointer. While the pointer is over the list, the new order waits for it to leave.
+TEST_F(VarnoViewTest, ASyncUpdatesRowsInPlaceAndHoldsTheOrderUnderThePointer) {
+    QList<LeaderboardEntry> people = leaderboardOf(15);
+    openSignedInWith(dashboardWith(people));
+    QScrollBar* scroll = list()->verticalScrollBar();
+    scroll->setValue(3 * 36);
+    const QPoint point(100, 50); // over the fifth row, Friend 4
+    ASSERT_TRUE(rowNameAt(list(), point).startsWith("Rank 5, Friend 4,"));
+    QWidget* friend4 = rowAt(list(), point);
+
+    // The user's own total changes with every sync.
+    people[0].total += 1234;
+    serverDashboard = dashboardWith(people);
+    awaitTask(store->refresh(true));
+    EXPECT_EQ(scroll->value(), 3 * 36);
+    EXPECT_EQ(rowAt(list(), point), friend4) << "the same row, neither rebuilt nor moved";
+    EXPECT_EQ(rows().first()->accessibleName(), "Rank 1, Me, 5,001,234 tokens");
+
+    // With the pointer on Friend 4, a sync that reorders: Friend 4 drops to the end,
+    // Friend 9 climbs, Friend 3 leaves and a newcomer arrives.
+    movePointer(list()->viewport(), point);
+    ASSERT_TRUE(list()->viewport()->underMouse());
+    QList<LeaderboardEntry> next = people;
+    LeaderboardEntry dropped = next.takeAt(4);
+    dropped.total = 10;
+    next.append(dropped);
+    next.move(9, 1);
+    next.removeIf([](const LeaderboardEntry& e) { return e.id == "f3"; });
+    next.append(person("f99", "Newcomer", 5));
+    serverDashboard = dashboardWith(next);
+    awaitTask(store->refresh(true));
+    EXPECT_EQ(scroll->value(), 3 * 36);
+    EXPECT_EQ(rowAt(list(), point), friend4);
+    EXPECT_EQ(friend4->accessibleName(), "Rank 5, Friend 4, 10 tokens") << "its total is new";
+    QStringList held = ranksAndNames();
+    EXPECT_EQ(held.mid(0, 5), QStringList({"Rank 1, Me", "Rank 2, Friend 1", "Rank 3, Friend 2",
+                                           "Rank 4, Friend 3", "Rank 5, Friend 4"}));
+    EXPECT_EQ(held.last(), "Rank 16, Newcomer") << "a newcomer joins at the end";
+    EXPECT_FALSE(rows()[3]->isEnabled()) << "a row that is gone waits, disabled";
+
+    // Once the pointer leaves, the list takes the server's order.
+    movePointer(view, QPoint(5, 5));
+    QStringList expected;
+    for (int i = 0; i < next.size(); ++i)
+        expected.append(QString("Rank %1, %2").arg(i + 1).arg(next[i].name));
+    EXPECT_TRUE(waitUntil([&] { return ranksAndNames() == expected; }))
+        << ranksAndNames().join("|");
+}
+
 // The friends sheet as the main view opens it, on the panel.
 class FriendsViewTest : public PanelTest {
 protected:
@@ -290,6 +386,77 @@ TEST_F(FriendsViewTest, WhileAnAnswerRunsOnlyTheRequestButtonsAreDisabled) {
     click("Cancel", sheet());
     ASSERT_TRUE(waitUntil([&] { return !store->busy(); }));
     EXPECT_EQ(requestLines().mid(3), QStringList({"DELETE friends/r3", "GET dashboard"}));
+}
+
+// Hide, Show, a sync, Accept, Decline and Cancel with the pointer over the list: no
+// row moves under it, except when its own answer removes the request's row.
+TEST_F(FriendsViewTest, RowsHoldStillUnderThePointerExceptTheOneItsAnswerRemoves) {
+    Dashboard dashboard = dashboardWith(
+        leaderboardOf(8), {{"r1", "Ann", true}, {"r2", "Bo", true}, {"r3", "Cy", false}}, "abc");
+    openSheetWith(dashboard);
+    auto* list = visibleChildren<QScrollArea>(sheet()).value(0);
+    ASSERT_NE(list, nullptr);
+    QScrollBar* scroll = list->verticalScrollBar();
+    ASSERT_GT(scroll->maximum(), 0) << "ten rows scroll within 240";
+    scroll->setValue(scroll->maximum());
+    const int bottom = scroll->value();
+    const auto button = [&](const QString& name, const QString& text) {
+        QWidget* row = rowOf(name);
+        return row ? visibleWithText(row, text) : nullptr;
+    };
+    const auto where = [&](const QString& name, const QString& text) {
+        QAbstractButton* target = button(name, text);
+        return target ? target->mapTo(list->viewport(), target->rect().center()) : QPoint();
+    };
+    const auto y = [&](const QString& name) {
+        return rowOf(name) ? rowOf(name)->mapTo(list->viewport(), QPoint()).y() : -1;
+    };
+
+    // Hide and Show flip the button in place, at a constant width.
+    const QPoint hide = where("Friend 6", "Hide friend");
+    const QRect before = button("Friend 6", "Hide friend")->geometry();
+    movePointer(list->viewport(), hide);
+    QTest::mouseClick(list->viewport()->childAt(hide), Qt::LeftButton);
+    QAbstractButton* shown = button("Friend 6", "Show friend");
+    ASSERT_NE(shown, nullptr);
+    EXPECT_EQ(shown->geometry(), before);
+    EXPECT_EQ(rowNameAt(list, hide), "Friend 6");
+    QTest::mouseClick(shown, Qt::LeftButton);
+    EXPECT_EQ(rowNameAt(list, hide), "Friend 6");
+    EXPECT_NE(button("Friend 6", "Hide friend"), nullptr);
+
+    // A sync that reorders the friends: nothing moves while the pointer is here.
+    ASSERT_TRUE(list->viewport()->underMouse());
+    dashboard.leaderboard.move(6, 1); // Friend 6 climbs
+    store->setDashboard(dashboard);
+    EXPECT_EQ(scroll->value(), bottom);
+    EXPECT_EQ(rowNameAt(list, hide), "Friend 6");
+
+    // Each answer removes its own row; the rows above it stay where they were.
+    struct Answer {
+        QString name, button, request;
+    } answers[] = {{"Ann", "Accept", "PATCH friends/r1"},
+                   {"Bo", "Decline", "DELETE friends/r2"},
+                   {"Cy", "Cancel", "DELETE friends/r3"}};
+    for (const Answer& a : answers) {
+        dashboard.requests.removeFirst();
+        if (a.button == "Accept")
+            dashboard.leaderboard.append(person("ann", "Ann", 1));
+        serverDashboard = dashboard;
+        const int friend6 = y("Friend 6");
+        const QPoint at = where(a.name, a.button);
+        movePointer(list->viewport(), at);
+        QTest::mouseClick(list->viewport()->childAt(at), Qt::LeftButton);
+        ASSERT_TRUE(waitUntil([&] { return !store->busy(); }));
+        EXPECT_TRUE(requestLines().contains(a.request)) << a.name;
+        EXPECT_EQ(button(a.name, a.button), nullptr) << a.name << "'s request";
+        EXPECT_EQ(y("Friend 6"), friend6) << a.name;
+    }
+    EXPECT_NE(button("Ann", "Hide friend"), nullptr) << "Ann is a friend now";
+
+    // Away from the list, it takes the server's order.
+    movePointerAway();
+    EXPECT_TRUE(waitUntil([&] { return y("Friend 6") < y("Friend 1"); }));
 }
 
 // Return ends the sheet whichever button has the focus: with Qt's own theme here, and
