@@ -1,7 +1,6 @@
 #include "VirtualDisplay.h"
 
 #include <QDeadlineTimer>
-#include <QFile>
 #include <QStandardPaths>
 #include <QThread>
 
@@ -37,35 +36,23 @@ VirtualDisplay::~VirtualDisplay() {
 
 bool VirtualDisplay::startServer() {
     const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
-    if (xvfb.isEmpty() || !dir_.isValid()) {
+    if (xvfb.isEmpty()) {
         error_ = QStringLiteral("Xvfb is not installed (scripts/setup installs it)");
         return false;
     }
     // Xvfb picks a free display itself and writes its number to the descriptor given.
-    const QString numberFile = dir_.filePath(QStringLiteral("display"));
-    server_.setProcessChannelMode(QProcess::MergedChannels);
-    server_.start(QStringLiteral("sh"),
-                  {QStringLiteral("-c"),
-                   QStringLiteral("exec \"$0\" -displayfd 3 -screen 0 1280x800x24 -nolisten tcp "
-                                  "3>\"$1\""),
-                   xvfb, numberFile});
+    server_.start(xvfb, {"-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp"});
     QDeadlineTimer deadline(std::chrono::seconds(10));
-    QByteArray number;
-    while (!deadline.hasExpired() && server_.state() != QProcess::NotRunning) {
-        QFile file(numberFile);
-        if (file.open(QIODevice::ReadOnly))
-            number = file.readAll();
-        if (number.endsWith('\n'))
-            break;
-        QThread::msleep(20);
-    }
-    if (!number.endsWith('\n')) {
+    while (!server_.canReadLine() && !deadline.hasExpired() &&
+           server_.state() != QProcess::NotRunning)
+        server_.waitForReadyRead(int(std::max<qint64>(deadline.remainingTime(), 1)));
+    if (!server_.canReadLine()) {
         error_ = QStringLiteral("Xvfb did not start: ") +
-                 QString::fromLocal8Bit(server_.readAll()).trimmed();
+                 QString::fromLocal8Bit(server_.readAllStandardError()).trimmed();
         stopProcess(server_);
         return false;
     }
-    display_ = QLatin1Char(':') + QString::fromLatin1(number.trimmed());
+    display_ = QLatin1Char(':') + QString::fromLatin1(server_.readLine().trimmed());
     return true;
 }
 

@@ -3,7 +3,6 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
-#include <QTemporaryDir>
 
 namespace varno::test {
 
@@ -39,7 +38,6 @@ private:
     bool startServer();
     bool startTray();
 
-    QTemporaryDir dir_;
     QProcess server_;
     QProcess tray_;
     QString display_;
