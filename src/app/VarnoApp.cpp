@@ -54,6 +54,9 @@ QString describeRegistration(const SchemeRegistration& result) {
     case Status::ToolMissing:
         return QStringLiteral("The desktop entry is installed, but xdg-mime (xdg-utils) is "
                               "missing, so the varno:// default could not be set.\n");
+    case Status::Installed:
+        return QStringLiteral("Nothing to do: Varno's installed desktop entry opens varno:// "
+                              "links.\n");
     case Status::NotNeeded:
         return QStringLiteral("Nothing to do: the application bundle registers varno:// links.\n");
     case Status::Failed:

@@ -71,6 +71,7 @@ struct SchemeRegistration {
         OtherHandler,   // another application owns the scheme; left alone
         ToolMissing,    // no xdg-mime: the entry is installed, the default not set
         NotNeeded,      // this platform registers through the application bundle
+        Installed,      // the installed desktop entry of this program registers it
         Failed,
     };
     Status status = Status::Failed;
@@ -85,13 +86,18 @@ struct SchemeRegistrationOptions {
     QString executable;
     // Usually ~/.local/share/applications.
     QString applicationsDirectory;
+    // Where packages install desktop entries (/usr/share/applications, …). When
+    // the first varno.desktop found there starts `executable`, this program is
+    // installed and its entry already declares the scheme.
+    QStringList installedApplicationsDirectories;
     // Runs a program with arguments under a time limit; returns its standard
     // output, or nullopt when it could not be started, failed or timed out.
     std::function<std::optional<QByteArray>(const QString& program, const QStringList& args,
                                             std::chrono::milliseconds limit)>
         run;
     std::chrono::milliseconds toolTimeLimit{5000};
-    // Rewrite an existing entry of ours (an explicit install) rather than keep it.
+    // Rewrite an existing entry of ours (an explicit install) rather than keep it;
+    // for an installed program, remove a copy that would shadow the installed entry.
     bool replaceExisting = false;
 
     // This program, the user's applications folder and QProcess; desktopEntry is

@@ -1,5 +1,7 @@
 #include "auth/CallbackRouter.h"
 
+#include "model/DesktopEntryEditor.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -15,50 +17,37 @@ namespace {
 const QString entryName = QStringLiteral("varno.desktop");
 const QString mimeType = QStringLiteral("x-scheme-handler/varno");
 
-// Exec arguments are quoted when they hold anything but plain characters; inside
-// quotes ", `, $ and \ are escaped, and every backslash is then escaped once more
-// because the key's value is itself a string with escapes.
-QString execArgument(const QString& path) {
-    static const QString reserved = QStringLiteral(" \t\n\"'\\><~|&;$*?#()`=%");
-    bool plain = true;
-    for (QChar c : path)
-        if (reserved.contains(c))
-            plain = false;
-    if (plain)
-        return path;
-    QString quoted;
-    for (QChar c : path) {
-        if (c == u'"' || c == u'`' || c == u'$' || c == u'\\')
-            quoted += u'\\';
-        if (c == u'%')
-            quoted += u'%';
-        quoted += c;
-    }
-    quoted.replace(QStringLiteral("\\"), QStringLiteral("\\\\"));
-    return u'"' + quoted + u'"';
+// Our entry with its Exec rewritten to start `executable`.
+QByteArray withExec(const QByteArray& entry, const QString& executable) {
+    DesktopEntryEditor editor(entry);
+    editor.set("Exec", DesktopEntryEditor::execArgument(executable).toUtf8() + " %u");
+    return editor.text();
 }
 
-QByteArray withExec(const QByteArray& entry, const QString& executable) {
-    QList<QByteArray> lines = entry.split('\n');
-    const QByteArray exec = "Exec=" + execArgument(executable).toUtf8() + " %u";
-    bool inMainGroup = false;
-    bool replaced = false;
-    for (QByteArray& line : lines) {
-        if (line.startsWith('['))
-            inMainGroup = line.trimmed() == "[Desktop Entry]";
-        else if (inMainGroup && line.startsWith("Exec=")) {
-            line = exec;
-            replaced = true;
-        }
+// Whether `program` (an absolute path, or a name looked up on PATH) is `executable`.
+bool sameProgram(const QString& program, const QString& executable) {
+    if (program.isEmpty())
+        return false;
+    const QString resolved =
+        QFileInfo(program).isAbsolute() ? program : QStandardPaths::findExecutable(program);
+    const QString a = QFileInfo(resolved).canonicalFilePath();
+    return !a.isEmpty() && a == QFileInfo(executable).canonicalFilePath();
+}
+
+// The installed entry of this program: the first varno.desktop in the system's
+// applications folders, when its Exec starts this very executable (so a build
+// run from its build folder never counts as installed).
+bool installedEntryStarts(const QStringList& folders, const QString& executable) {
+    for (const QString& folder : folders) {
+        QFile file(QDir(folder).filePath(entryName));
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray text = file.read(64 * 1024);
+        const auto exec = DesktopEntryEditor(text).value("Exec");
+        // The first entry found is the one the desktop uses.
+        return exec && sameProgram(DesktopEntryEditor::execProgram(*exec), executable);
     }
-    if (!replaced) {
-        // No Exec in the template: put one right after the group header.
-        const qsizetype header = lines.indexOf("[Desktop Entry]");
-        lines.insert(header < 0 ? 0 : header + 1, exec);
-        if (header < 0)
-            lines.insert(0, "[Desktop Entry]");
-    }
-    return lines.join('\n');
+    return false;
 }
 
 std::optional<QByteArray> runTool(const QString& program, const QStringList& args,
@@ -88,6 +77,10 @@ SchemeRegistrationOptions SchemeRegistrationOptions::defaults() {
     options.executable = QCoreApplication::applicationFilePath();
     options.applicationsDirectory =
         QStandardPaths::writableLocation(QStandardPaths::ApplicationsLocation);
+    // The user's own folder comes first; the rest are where packages install.
+    options.installedApplicationsDirectories =
+        QStandardPaths::standardLocations(QStandardPaths::ApplicationsLocation);
+    options.installedApplicationsDirectories.removeAll(options.applicationsDirectory);
     options.run = runTool;
     return options;
 }
@@ -100,7 +93,21 @@ SchemeRegistration registerSchemeHandler(const SchemeRegistrationOptions& option
 
     const QString path = QDir(options.applicationsDirectory).filePath(entryName);
     const bool present = QFileInfo::exists(path);
-    if (!present || options.replaceExisting) {
+    if (installedEntryStarts(options.installedApplicationsDirectories, options.executable)) {
+        // The package's entry declares the scheme already; a copy of our own
+        // would shadow it and outlive the package.
+        if (!options.replaceExisting)
+            return {Status::Installed, QString()};
+        // Asked to take over: a copy left by an earlier build would win over the
+        // installed entry, so it goes.
+        if (present) {
+            if (!QFile::remove(path))
+                return {Status::Failed, QStringLiteral("Could not remove %1.").arg(path)};
+            if (options.run)
+                options.run(QStringLiteral("update-desktop-database"),
+                            {options.applicationsDirectory}, options.toolTimeLimit);
+        }
+    } else if (!present || options.replaceExisting) {
         if (!QDir().mkpath(options.applicationsDirectory))
             return {Status::Failed,
                     QStringLiteral("Could not create %1.").arg(options.applicationsDirectory)};

@@ -1,6 +1,8 @@
 #include "auth/CallbackRouter.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -69,6 +71,63 @@ TEST(SchemeRegistration, BecomesTheHandlerOnlyWhenNobodyElseIs) {
             FakeXdgMime::read(home.filePath(QStringLiteral("applications/varno.desktop")));
         EXPECT_TRUE(entry.contains("\nExec=\"/home/a b/varno\" %u\n")) << entry.constData();
         EXPECT_TRUE(entry.contains("Exec=leave-me %u")) << "other groups are left alone";
+    }
+}
+
+// Installed from the package, the system's entry declares the scheme: first start
+// writes no copy of its own (it would shadow the package's and outlive it), and an
+// explicit registration clears a copy an earlier build left behind.
+TEST(SchemeRegistration, AnInstalledProgramReliesOnItsInstalledEntry) {
+    using Status = SchemeRegistration::Status;
+    const struct {
+        const char* name;
+        const char* installedExec; // Exec of the system's varno.desktop
+        bool explicitRequest;
+        bool staleCopy;    // a user copy from an earlier build
+        const char* owner; // default handler before
+        Status expected;
+        bool copyAfter; // a user copy exists afterwards
+        const char* ownerAfter;
+    } cases[] = {
+        {"first start", "varno %u", false, false, "", Status::Installed, false, ""},
+        {"first start, old copy", "varno %u", false, true, "", Status::Installed, true, ""},
+        {"explicit", "varno %u", true, false, "", Status::Registered, false, "varno.desktop"},
+        {"explicit, old copy", "varno %u", true, true, "varno.desktop", Status::AlreadyDefault,
+         false, "varno.desktop"},
+        {"another program installed", "/usr/bin/other %u", false, false, "", Status::Registered,
+         true, "varno.desktop"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir home, system;
+        FakeXdgMime xdg(QString::fromUtf8(c.owner));
+        // This program, found on PATH as "varno".
+        const QString executable = xdg.dir.filePath(QStringLiteral("varno"));
+        FakeXdgMime::write(executable, "#!/bin/sh\n");
+        QFile::setPermissions(executable, QFile::ExeOwner | QFile::ReadOwner);
+        ASSERT_TRUE(QDir().mkpath(system.filePath(QStringLiteral("applications"))));
+        FakeXdgMime::write(system.filePath(QStringLiteral("applications/varno.desktop")),
+                           QByteArray("[Desktop Entry]\nName=Varno\nExec=") + c.installedExec +
+                               "\nMimeType=x-scheme-handler/varno;\n");
+        const QString userFolder = home.filePath(QStringLiteral("applications"));
+        const QString userCopy = userFolder + QStringLiteral("/varno.desktop");
+        if (c.staleCopy) {
+            ASSERT_TRUE(QDir().mkpath(userFolder));
+            FakeXdgMime::write(userCopy, "[Desktop Entry]\nExec=/old/build/varno %u\n");
+        }
+        SchemeRegistrationOptions options = SchemeRegistrationOptions::defaults();
+        options.desktopEntry = "[Desktop Entry]\nName=Varno\nExec=varno %u\n";
+        options.executable = executable;
+        options.applicationsDirectory = userFolder;
+        options.installedApplicationsDirectories = {
+            system.filePath(QStringLiteral("applications"))};
+        options.replaceExisting = c.explicitRequest;
+        options.toolTimeLimit = 2s;
+
+        const SchemeRegistration result = registerSchemeHandler(options);
+        EXPECT_EQ(result.status, c.expected) << result.detail.toStdString();
+        EXPECT_EQ(QFileInfo::exists(userCopy), c.copyAfter);
+        EXPECT_EQ(FakeXdgMime::read(xdg.state).trimmed().toStdString(), c.ownerAfter);
     }
 }
 
