@@ -34,7 +34,8 @@ CommandLine CommandLine::parse(const QStringList& arguments) {
 
 QString CommandLine::usage() {
     return QStringLiteral(
-        "usage: varno [--toggle | --print-usage | --register-url-handler | varno://URL]\n"
+        "usage: varno [--toggle | --print-usage | --register-url-handler | --version | "
+        "varno://URL]\n"
         "\n"
         "  (no argument)           start Varno in the tray, or open the running one's panel\n"
         "  --toggle                open or close the running Varno's panel (for desktops\n"
@@ -43,7 +44,8 @@ QString CommandLine::usage() {
         "  --register-url-handler  make this program the handler of varno:// links, unless\n"
         "                          another application already is\n"
         "  varno://URL             hand a sign-in link from the browser to the running Varno\n"
-        "  --version, --help\n");
+        "  --version               print the version and build number\n"
+        "  --help\n");
 }
 
 } // namespace varno

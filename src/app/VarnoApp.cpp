@@ -132,12 +132,14 @@ int VarnoApp::main(int argc, char** argv) {
     case CommandLine::Action::Help:
         printTo(stdout, CommandLine::usage());
         return 0;
-    case CommandLine::Action::Version:
-        printTo(stdout, QStringLiteral("Varno %1\n")
-                            .arg(BundleInfo::main()
-                                     .value(QStringLiteral("CFBundleShortVersionString"))
-                                     .toString()));
+    case CommandLine::Action::Version: {
+        const QVariantMap info = BundleInfo::main();
+        printTo(stdout,
+                QStringLiteral("Varno %1 (build %2)\n")
+                    .arg(info.value(QStringLiteral("CFBundleShortVersionString")).toString(),
+                         info.value(QStringLiteral("CFBundleVersion")).toString()));
         return 0;
+    }
     case CommandLine::Action::Invalid:
         printTo(stderr, QStringLiteral("varno: %1\n%2").arg(command.error, CommandLine::usage()));
         return 2;
