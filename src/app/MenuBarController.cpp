@@ -1,7 +1,10 @@
 #include "app/MenuBarController.h"
 
 #include "analytics/Analytics.h"
+#include "app/LoginItem.h"
 #include "app/TrayIconTheme.h"
+#include "async/Background.h"
+#include "async/CancellationError.h"
 #include "model/Errors.h"
 #include "store/AppStore.h"
 #include "ui/Alert.h"
@@ -388,6 +391,42 @@ void MenuBarController::logout() {
     Job::start([store](std::stop_token token) { return store->logout(token); });
 }
 
+void MenuBarController::setStartAtLogin(bool enabled) {
+    if (!parts_.loginItem)
+        return;
+    // One change after the other, in the order the user asked for them.
+    std::shared_ptr<Job> previous = loginItemTask_;
+    loginItemTask_ = Job::start([this, previous, enabled](std::stop_token token) {
+        return runSetStartAtLogin(previous, enabled, token);
+    });
+}
+
+QCoro::Task<void> MenuBarController::runSetStartAtLogin(std::shared_ptr<Job> previous, bool enabled,
+                                                        std::stop_token token) {
+    QPointer<MenuBarController> self(this);
+    std::shared_ptr<LoginItem> item = parts_.loginItem;
+    if (previous)
+        co_await previous->wait();
+    QString failure;
+    try {
+        // Writing the entry waits for the disk: off the main thread.
+        auto change = [item, enabled](std::stop_token) { item->setEnabled(enabled); };
+        co_await runInBackground(change, token);
+    } catch (const CancellationError&) {
+        co_return;
+    } catch (...) {
+        failure = describeError(std::current_exception());
+    }
+    if (!self)
+        co_return;
+    menuStateChanged(); // trays that show an exported copy of the menu
+    if (failure.isNull())
+        co_return;
+    showAlert(enabled ? QStringLiteral("Could not turn on Start at Login")
+                      : QStringLiteral("Could not turn off Start at Login"),
+              failure);
+}
+
 void MenuBarController::quit() {
     if (parts_.quitApplication)
         parts_.quitApplication();
@@ -424,6 +463,15 @@ void MenuBarController::rebuildMenu(QMenu* menu) {
     QAction* signOut = menu->addAction(themed("system-log-out"), QStringLiteral("Sign out"));
     signOut->setEnabled(signedInIdle);
     connect(signOut, &QAction::triggered, this, &MenuBarController::logout);
+
+    if (parts_.loginItem) {
+        menu->addSeparator();
+        QAction* login = menu->addAction(QStringLiteral("Start at Login"));
+        login->setCheckable(true);
+        // Read anew at every opening: the entry may have been changed elsewhere.
+        login->setChecked(parts_.loginItem->isEnabled());
+        connect(login, &QAction::triggered, this, &MenuBarController::setStartAtLogin);
+    }
 
     QAction* quitAction = menu->addAction(themed("application-exit"), QStringLiteral("Quit Varno"));
     quitAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));

@@ -30,6 +30,7 @@ class Alert;
 class AppStore;
 class Analytics;
 class TrayIconTheme;
+class LoginItem;
 
 // The optional software updater (only where one exists; none on Linux).
 struct Updater {
@@ -63,6 +64,8 @@ struct MenuBarParts {
     Sleeper sleeper = &ContinuousClock::sleep;
     std::chrono::milliseconds syncInterval = std::chrono::seconds(60);
     std::optional<Updater> updater;
+    // "Start at Login"; none leaves the item out of the menu.
+    std::shared_ptr<LoginItem> loginItem;
     std::function<void()> quitApplication = defaultQuit();
 
     static std::function<bool(const QString&)> defaultClipboardWriter();
@@ -96,6 +99,7 @@ public:
     void cancelSignIn();
     void referFriend();
     void logout();
+    void setStartAtLogin(bool enabled);
     void quit();
 
     // Fills a menu with the items that apply right now.
@@ -114,6 +118,8 @@ public:
     bool isSigningIn() const { return isSigningIn_; }
     Job* sessionRestorationTask() const { return sessionRestorationTask_.get(); }
     Job* automaticSyncTask() const { return automaticSyncTask_.get(); }
+    // The latest change of Start at Login (each waits for the one before).
+    Job* loginItemTask() const { return loginItemTask_.get(); }
 
 signals:
     // The modal alert has been put up, or a newer failure has taken over the one
@@ -136,6 +142,8 @@ private:
     QCoro::Task<void> syncLoop(std::stop_token token);
     QCoro::Task<void> runSignIn(std::stop_token token);
     QCoro::Task<void> runReferFriend(std::stop_token token);
+    QCoro::Task<void> runSetStartAtLogin(std::shared_ptr<Job> previous, bool enabled,
+                                         std::stop_token token);
 
     MenuBarParts parts_;
     AppStore* store_;
@@ -149,6 +157,7 @@ private:
     std::shared_ptr<Job> sessionRestorationTask_;
     std::shared_ptr<Job> automaticSyncTask_;
     std::shared_ptr<Job> signInTask_;
+    std::shared_ptr<Job> loginItemTask_;
     bool isSigningIn_ = false;
     QPointer<Alert> alert_;
 };

@@ -6,6 +6,7 @@
 #include "app/CommandLine.h"
 #include "app/DesktopEntry.h"
 #include "app/DisplayPlatform.h"
+#include "app/LoginItem.h"
 #include "app/MenuBarController.h"
 #include "app/QuitSignals.h"
 #include "async/Background.h"
@@ -246,6 +247,7 @@ VarnoApp::VarnoApp(VarnoAppOptions options, QObject* parent)
         view->setRefreshEnabled(visibility->isVisible());
         return view;
     };
+    parts.loginItem = LoginItem::forThisSystem();
     controller_ = std::make_unique<MenuBarController>(std::move(parts));
 }
 

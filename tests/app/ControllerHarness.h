@@ -1,6 +1,7 @@
 #pragma once
 
 #include "analytics/Analytics.h"
+#include "app/LoginItem.h"
 #include "app/MenuBarController.h"
 #include "async/CancellationError.h"
 #include "auth/CallbackRouter.h"
@@ -146,6 +147,7 @@ public:
         parts.announceNoTray = [this] { ++noTrayNotices; };
         parts.trayRecheck = std::chrono::milliseconds(5);
         parts.desktopBarAt = [this](const QPoint&) { return bar; };
+        parts.loginItem = loginItem;
         controller = std::make_unique<MenuBarController>(std::move(parts));
         controller->applicationDidFinishLaunching();
         return *controller;
@@ -199,6 +201,7 @@ public:
     std::atomic<bool> withReferralCode{true};
     QByteArray referralCode = "ADA42"; // as JSON text; set before launch
     std::function<void()> panelSignIn, panelCancel;
+    std::shared_ptr<LoginItem> loginItem;
     std::unique_ptr<AppStore> store;
     std::unique_ptr<MenuBarController> controller;
 

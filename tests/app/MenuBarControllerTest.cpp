@@ -1,5 +1,6 @@
 #include "ControllerHarness.h"
 
+#include "app/XdgAutostart.h"
 #include "ui/Alert.h"
 #include "ui/FriendsView.h"
 
@@ -8,6 +9,7 @@
 #include <QClipboard>
 #include <QCursor>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QMessageBox>
@@ -23,16 +25,20 @@ namespace {
 using test::ControllerHarness;
 using test::waitUntil;
 
-// The menu as a user sees it when it opens: title, enabled, real tool tip ("-" is a separator).
+// The menu as a user sees it when it opens: title, enabled, real tool tip, check
+// mark if it has one ("-" is a separator).
 QStringList openMenu(MenuBarController& controller) {
     emit controller.contextMenu()->aboutToShow();
     QStringList lines;
     for (QAction* a : controller.contextMenu()->actions()) {
         const QString tip = a->toolTip() == a->text() ? QString() : a->toolTip();
-        lines.append(
+        QString line =
             a->isSeparator()
                 ? QStringLiteral("-")
-                : QStringLiteral("%1|%2|%3").arg(a->text(), a->isEnabled() ? "on" : "off", tip));
+                : QStringLiteral("%1|%2|%3").arg(a->text(), a->isEnabled() ? "on" : "off", tip);
+        if (a->isCheckable())
+            line += a->isChecked() ? QStringLiteral("|checked") : QStringLiteral("|unchecked");
+        lines.append(line);
     }
     return lines;
 }
@@ -260,6 +266,60 @@ TEST(MenuBarController, QuitFromTheTrayMenuEndsTheAppWithThePanelAndAnAlertUp) {
     EXPECT_EQ(QApplication::exec(), 0);
     EXPECT_TRUE(alertsUp().isEmpty());
     EXPECT_FALSE(controller.panel()->isVisible());
+}
+
+TEST(MenuBarController, StartAtLoginShowsAndSetsTheAutostartEntry) {
+    ControllerHarness h;
+    QTemporaryDir config;
+    const QString folder = config.filePath(QStringLiteral("autostart"));
+    auto autostart = std::make_shared<XdgAutostart>(folder, QStringLiteral("/usr/bin/varno"),
+                                                    "[Desktop Entry]\nName=Varno\nExec=varno %u\n");
+    h.loginItem = autostart;
+    MenuBarController& controller = h.launch();
+    ASSERT_TRUE(waitUntil([&] { return !h.store->busy(); }));
+    QList<QMessageBox*> alerts;
+    QObject::connect(&controller, &MenuBarController::alertShown,
+                     [&](QMessageBox* box) { alerts.append(box); });
+    const auto menuWith = [](const char* startAtLogin) {
+        return QStringList{"Copy referral link|off|Copy your invite link to the clipboard",
+                           "-",
+                           "Sign out|off|",
+                           "-",
+                           QStringLiteral("Start at Login|on||%1").arg(startAtLogin),
+                           "Quit Varno|on|"};
+    };
+    const auto item = [&] { return controller.contextMenu()->actions().at(4); };
+
+    const auto entryExists = [&] { return QFileInfo::exists(autostart->entryPath()); };
+    EXPECT_EQ(openMenu(controller), menuWith("unchecked")) << "off until the user turns it on";
+    item()->trigger();
+    ASSERT_TRUE(waitUntil([&] { return controller.loginItemTask()->isFinished(); }));
+    EXPECT_TRUE(entryExists());
+    EXPECT_TRUE(item()->isChecked()) << "the exported copy shows it before any opening";
+    EXPECT_EQ(openMenu(controller), menuWith("checked"));
+
+    // Removed by hand while Varno runs: the next opening shows it off.
+    QFile::remove(autostart->entryPath());
+    EXPECT_EQ(openMenu(controller), menuWith("unchecked"));
+    // On and at once off again: the changes land in that order.
+    controller.setStartAtLogin(true);
+    controller.setStartAtLogin(false);
+    ASSERT_TRUE(waitUntil([&] { return controller.loginItemTask()->isFinished(); }));
+    EXPECT_FALSE(entryExists());
+    EXPECT_EQ(openMenu(controller), menuWith("unchecked"));
+    EXPECT_TRUE(alerts.isEmpty());
+
+    // It cannot be written: an alert says why, and the item stays off.
+    QDir(folder).removeRecursively();
+    QFile blocker(folder);
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    item()->trigger();
+    ASSERT_TRUE(waitUntil([&] { return alerts.size() == 1; }));
+    EXPECT_EQ(alerts[0]->text(), "Could not turn on Start at Login");
+    EXPECT_EQ(alerts[0]->informativeText(), "Could not create the folder " + folder + ".");
+    alerts[0]->close();
+    EXPECT_EQ(openMenu(controller), menuWith("unchecked"));
 }
 
 // A StatusNotifierItem host shows the exported menu without asking first, so the

@@ -127,7 +127,7 @@ done < <(awk '/=> \// {print $3} /^\t\/lib/ {print $1}' "$work/ldd")
 
 # ---- The unpacked program runs ----
 out=$("$varno" --version) || fail "varno --version failed"
-[[ "$out" =~ ^Varno\ ${version//./\\.}\ \(build\ [0-9]+\)$ ]] && pass "varno --version: $out" ||
+[[ "$out" =~ ^Varno\ ${version//./\\.}\ \(build\ [0-9][0-9.]*\)$ ]] && pass "varno --version: $out" ||
   fail "varno --version printed '$out'"
 mkdir -p "$work/config"
 if XDG_CONFIG_HOME=$work/config CODEXBAR_CLI=$fake_codexbar "$varno" --print-usage >"$work/usage" 2>"$work/usage.err" &&

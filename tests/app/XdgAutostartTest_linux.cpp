@@ -1,0 +1,140 @@
+#include "app/XdgAutostart.h"
+#include "model/DesktopEntryEditor.h"
+#include "model/Errors.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+namespace varno {
+namespace {
+
+const QByteArray appEntry = "[Desktop Entry]\nType=Application\nName=Varno\nExec=varno %u\n"
+                            "Icon=varno\nMimeType=x-scheme-handler/varno;\n";
+
+QByteArray read(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void write(const QString& path, const QByteArray& content) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(content);
+}
+
+mode_t modeOf(const QString& path) {
+    struct stat info {};
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_mode & 07777 : 0;
+}
+
+// Sets the umask for a scope: the entry must be private whatever the user's umask.
+struct Umask {
+    explicit Umask(mode_t mask) : old(::umask(mask)) {}
+    ~Umask() { ::umask(old); }
+    mode_t old;
+};
+
+TEST(XdgAutostart, TogglingWritesAPrivateEntryAndRemovesIt) {
+    QTemporaryDir config;
+    const QString folder = config.filePath(QStringLiteral("autostart"));
+    XdgAutostart item(folder, QStringLiteral("/opt/my apps/varno"), appEntry);
+    Umask permissive(0);
+    EXPECT_FALSE(item.isEnabled()) << "off until the user turns it on";
+
+    item.setEnabled(true);
+    EXPECT_TRUE(item.isEnabled());
+    EXPECT_EQ(item.entryPath(), folder + QStringLiteral("/varno.desktop"));
+    EXPECT_EQ(modeOf(item.entryPath()), 0600u);
+    EXPECT_EQ(modeOf(folder), 0700u) << "a folder the app had to create is private too";
+    const DesktopEntryEditor entry(read(item.entryPath()));
+    EXPECT_EQ(DesktopEntryEditor::execProgram(*entry.value("Exec")), "/opt/my apps/varno");
+    EXPECT_EQ(entry.value("Exec"), QByteArray("\"/opt/my apps/varno\"")) << "no %u: no link";
+    EXPECT_EQ(entry.value("Name"), QByteArray("Varno"));
+    EXPECT_EQ(entry.value("Icon"), QByteArray("varno"));
+    EXPECT_FALSE(entry.value("MimeType")) << "only the application's entry handles links";
+
+    item.setEnabled(true); // again: replaced in place, nothing left over
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{"varno.desktop"});
+
+    item.setEnabled(false);
+    EXPECT_FALSE(item.isEnabled());
+    EXPECT_FALSE(QFileInfo::exists(item.entryPath()));
+    item.setEnabled(false); // already off: no error
+}
+
+TEST(XdgAutostart, ShowsWhatTheDesktopWouldDo) {
+    QTemporaryDir config;
+    XdgAutostart item(config.path(), QStringLiteral("/usr/bin/varno"), appEntry);
+    const struct {
+        const char* extra;
+        bool enabled;
+    } cases[] = {
+        {"", true},
+        {"Hidden=true\n", false},
+        {"Hidden = True\n", false},
+        {"Hidden=false\n", true},
+        {"X-GNOME-Autostart-enabled=false\n", false},
+        {"X-GNOME-Autostart-enabled=true\n", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.extra);
+        item.setEnabled(true);
+        write(item.entryPath(), read(item.entryPath()) + c.extra);
+        EXPECT_EQ(item.isEnabled(), c.enabled);
+    }
+    // Removed by hand, or replaced by a folder: off.
+    QFile::remove(item.entryPath());
+    EXPECT_FALSE(item.isEnabled());
+    ASSERT_TRUE(QDir(config.path()).mkdir(QStringLiteral("varno.desktop")));
+    EXPECT_FALSE(item.isEnabled());
+}
+
+TEST(XdgAutostart, FailuresSayWhatWentWrongAndLeaveNothingBehind) {
+    QTemporaryDir config;
+    // The autostart "folder" is a file.
+    write(config.filePath(QStringLiteral("autostart")), "not a folder");
+    XdgAutostart blocked(config.filePath(QStringLiteral("autostart")), QStringLiteral("/v"),
+                         appEntry);
+    try {
+        blocked.setEnabled(true);
+        ADD_FAILURE() << "no error";
+    } catch (const AppError& error) {
+        EXPECT_TRUE(error.message().startsWith(QStringLiteral("Could not create the folder ")))
+            << error.message().toStdString();
+    }
+
+    // A folder where the entry should be: the error names the entry, and the
+    // private temporary file is gone.
+    QTemporaryDir occupied;
+    XdgAutostart item(occupied.path(), QStringLiteral("/v"), appEntry);
+    ASSERT_TRUE(QDir(occupied.path()).mkpath(QStringLiteral("varno.desktop/inside")));
+    try {
+        item.setEnabled(true);
+        ADD_FAILURE() << "no error";
+    } catch (const AppError& error) {
+        EXPECT_TRUE(error.message().startsWith("Could not write " + item.entryPath() + ": "))
+            << error.message().toStdString();
+    }
+    EXPECT_EQ(
+        QDir(occupied.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+        QStringList{"varno.desktop"});
+    EXPECT_THROW(item.setEnabled(false), AppError) << "a folder is not removed as an entry";
+
+    // An entry that is a link elsewhere is replaced, never written through.
+    const QString target = config.filePath(QStringLiteral("target"));
+    write(target, "someone else's file");
+    XdgAutostart linked(config.path(), QStringLiteral("/v"), appEntry);
+    ASSERT_TRUE(QFile::link(target, linked.entryPath()));
+    linked.setEnabled(true);
+    EXPECT_EQ(read(target), QByteArray("someone else's file"));
+    EXPECT_FALSE(QFileInfo(linked.entryPath()).isSymLink());
+    EXPECT_EQ(modeOf(linked.entryPath()), 0600u);
+}
+
+} // namespace
+} // namespace varno
