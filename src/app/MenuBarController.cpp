@@ -2,6 +2,7 @@
 
 #include "analytics/Analytics.h"
 #include "app/LoginItem.h"
+#include "app/MenuIcons.h"
 #include "app/TrayIconTheme.h"
 #include "async/Background.h"
 #include "async/CancellationError.h"
@@ -31,10 +32,6 @@ namespace {
 // A tray click first takes activation away from an open panel, which closes it;
 // the click that follows must not open it again.
 constexpr std::chrono::milliseconds clickAfterDismissal{300};
-
-QIcon themed(const char* name) {
-    return QIcon::fromTheme(QString::fromLatin1(name));
-}
 
 QList<PanelAnchor::Screen> currentScreens() {
     QList<PanelAnchor::Screen> screens;
@@ -442,8 +439,11 @@ void MenuBarController::rebuildMenu(QMenu* menu) {
     menu->clear();
     menu->setToolTipsVisible(true);
     const bool signedInIdle = store_->session().has_value() && !store_->busy();
+    const QColor symbols = menu->palette().color(QPalette::WindowText);
+    using Symbol = MenuIcons::Symbol;
 
-    QAction* refer = menu->addAction(themed("insert-link"), QStringLiteral("Copy referral link"));
+    QAction* refer = menu->addAction(MenuIcons::icon(Symbol::link, symbols),
+                                     QStringLiteral("Copy referral link"));
     refer->setToolTip(QStringLiteral("Copy your invite link to the clipboard"));
     refer->setEnabled(signedInIdle);
     connect(refer, &QAction::triggered, this, &MenuBarController::referFriend);
@@ -460,7 +460,8 @@ void MenuBarController::rebuildMenu(QMenu* menu) {
         menu->addSeparator();
     }
 
-    QAction* signOut = menu->addAction(themed("system-log-out"), QStringLiteral("Sign out"));
+    QAction* signOut =
+        menu->addAction(MenuIcons::icon(Symbol::signOut, symbols), QStringLiteral("Sign out"));
     signOut->setEnabled(signedInIdle);
     connect(signOut, &QAction::triggered, this, &MenuBarController::logout);
 
@@ -473,7 +474,8 @@ void MenuBarController::rebuildMenu(QMenu* menu) {
         connect(login, &QAction::triggered, this, &MenuBarController::setStartAtLogin);
     }
 
-    QAction* quitAction = menu->addAction(themed("application-exit"), QStringLiteral("Quit Varno"));
+    QAction* quitAction =
+        menu->addAction(MenuIcons::icon(Symbol::quit, symbols), QStringLiteral("Quit Varno"));
     quitAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     quitAction->setEnabled(true);
     connect(quitAction, &QAction::triggered, this, &MenuBarController::quit);

@@ -11,6 +11,8 @@
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QIcon>
+#include <QImage>
 #include <QMenu>
 #include <QMessageBox>
 #include <QScreen>
@@ -320,6 +322,37 @@ TEST(MenuBarController, StartAtLoginShowsAndSetsTheAutostartEntry) {
     EXPECT_EQ(alerts[0]->informativeText(), "Could not create the folder " + folder + ".");
     alerts[0]->close();
     EXPECT_EQ(openMenu(controller), menuWith("unchecked"));
+}
+
+// Where no icon theme is installed the menu still shows its symbols: its own, in the
+// menu's text colour.
+TEST(MenuBarController, MenuSymbolsHaveShippedFallbacksWithoutAnIconTheme) {
+    const QString theme = QIcon::themeName();
+    QIcon::setThemeName(QStringLiteral("varno-test-no-such-theme"));
+    ControllerHarness h;
+    MenuBarController& controller = h.launch();
+    openMenu(controller);
+    const QColor text = controller.contextMenu()->palette().color(QPalette::WindowText);
+    QStringList withSymbols;
+    for (QAction* action : controller.contextMenu()->actions()) {
+        if (action->isSeparator())
+            continue;
+        const QImage image = action->icon().pixmap(16, 16).toImage();
+        int drawn = 0, offColour = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x) {
+                const QColor pixel = image.pixelColor(x, y);
+                if (pixel.alpha() < 128)
+                    continue;
+                ++drawn;
+                offColour += pixel.red() != text.red() || pixel.green() != text.green() ||
+                             pixel.blue() != text.blue();
+            }
+        if (drawn > 10 && offColour == 0)
+            withSymbols.append(action->text());
+    }
+    QIcon::setThemeName(theme);
+    EXPECT_EQ(withSymbols, (QStringList{"Copy referral link", "Sign out", "Quit Varno"}));
 }
 
 // A StatusNotifierItem host shows the exported menu without asking first, so the
