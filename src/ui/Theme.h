@@ -17,7 +17,9 @@ namespace theme {
 // Layout numbers the views are built to.
 inline constexpr int signedInWidth = 320;
 inline constexpr int signedOutWidth = 280;
-inline constexpr int friendsWidth = 360;
+// The friends sheet covers the signed-in panel, so it is exactly as wide: a wider
+// card would hang past the panel's sides with the panel showing beneath it.
+inline constexpr int friendsWidth = signedInWidth;
 inline constexpr int cardPadding = 14;
 inline constexpr int friendsPadding = 16;
 inline constexpr int rowHeight = 32;
