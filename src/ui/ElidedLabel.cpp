@@ -1,5 +1,6 @@
 #include "ui/ElidedLabel.h"
 
+#include "ui/AccessibleRole.h"
 #include "ui/Theme.h"
 
 #include <QFontMetrics>
@@ -10,6 +11,7 @@ namespace varno {
 ElidedLabel::ElidedLabel(const QString& text, QWidget* parent)
     : QWidget(parent), text_(text), colour_(theme::text()) {
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    AccessibleRole::set(this, QAccessible::StaticText);
     setAccessibleName(text);
 }
 

@@ -3,6 +3,7 @@
 #include "analytics/Analytics.h"
 #include "async/Job.h"
 #include "store/AppStore.h"
+#include "ui/AccessibleRole.h"
 #include "ui/ElidedLabel.h"
 #include "ui/ProgressSpinner.h"
 #include "ui/RowList.h"
@@ -69,6 +70,7 @@ FriendsView::FriendsView(AppStore* store, std::function<void()> onDone, QWidget*
     layout->addWidget(scroll_);
 
     rows_ = new RowList(scroll_, 10);
+    rows_->content()->setAccessibleName(QStringLiteral("Friends and requests"));
     connect(rows_, &RowList::released, this, &FriendsView::render);
 
     if (store_) {
@@ -195,6 +197,7 @@ void FriendsView::renderList() {
 
 std::pair<QWidget*, QHBoxLayout*> FriendsView::makeNamedRow(const QString& name) {
     auto* row = new QWidget();
+    AccessibleRole::set(row, QAccessible::ListItem);
     row->setAccessibleName(name);
     auto* layout = new QHBoxLayout(row);
     layout->setContentsMargins(0, 0, 0, 0);

@@ -1,5 +1,6 @@
 #include "ui/GlassPanel.h"
 
+#include "ui/AccessibleRole.h"
 #include "ui/Compositing.h"
 #include "ui/GlassCard.h"
 #include "ui/PanelPlacement.h"
@@ -32,6 +33,7 @@ GlassPanel::GlassPanel(const ContentBuilder& content, QWidget* parent)
     setAttribute(Qt::WA_QuitOnClose, false);
     setWindowTitle(QStringLiteral("Varno leaderboard"));
     setAccessibleName(QStringLiteral("Varno leaderboard"));
+    AccessibleRole::set(this, QAccessible::Window);
     connect(visibility_, &PanelVisibility::isVisibleChanged, this, &GlassPanel::visibilityChanged);
     if (content) {
         content_ = content(visibility_);

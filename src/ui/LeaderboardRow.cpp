@@ -1,46 +1,23 @@
 #include "ui/LeaderboardRow.h"
 
 #include "model/Formatting.h"
+#include "ui/AccessibleRole.h"
 #include "ui/AvatarView.h"
 #include "ui/ElidedLabel.h"
 #include "ui/Theme.h"
 
-#include <QAccessibleWidget>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
 
 namespace varno {
 
-namespace {
-
-// The row as one list item without children: a screen reader reads its name, and
-// the medal, picture, name and total are not read out one by one.
-class RowAccessible : public QAccessibleWidget {
-public:
-    explicit RowAccessible(QWidget* row) : QAccessibleWidget(row, QAccessible::ListItem) {}
-    int childCount() const override { return 0; }
-    QAccessibleInterface* child(int) const override { return nullptr; }
-    int indexOfChild(const QAccessibleInterface*) const override { return -1; }
-    QAccessibleInterface* childAt(int, int) const override { return nullptr; }
-};
-
-QAccessibleInterface* rowAccessible(const QString& className, QObject* object) {
-    if (className == QLatin1String("varno::LeaderboardRow") && object->isWidgetType())
-        return new RowAccessible(static_cast<QWidget*>(object));
-    return nullptr;
-}
-
-} // namespace
-
 LeaderboardRow::LeaderboardRow(const LeaderboardEntry& entry, int offset, AvatarLoader* avatars,
                                QWidget* parent)
     : QWidget(parent), entry_(entry), avatars_(avatars) {
-    static const bool factoryInstalled = [] {
-        QAccessible::installFactory(rowAccessible);
-        return true;
-    }();
-    Q_UNUSED(factoryInstalled);
+    // One list item whose name says it all: the medal, picture, name and total are
+    // not read out one by one.
+    AccessibleRole::set(this, QAccessible::ListItem, AccessibleRole::Children::hidden);
     setFixedHeight(theme::rowHeight);
 
     auto* layout = new QHBoxLayout(this);

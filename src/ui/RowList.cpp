@@ -1,5 +1,6 @@
 #include "ui/RowList.h"
 
+#include "ui/AccessibleRole.h"
 #include "ui/Theme.h"
 
 #include <QCursor>
@@ -14,6 +15,7 @@ RowList::RowList(QScrollArea* area, int spacing)
     : QObject(area), area_(area), content_(new QWidget()), layout_(new QVBoxLayout(content_)) {
     layout_->setContentsMargins(0, 0, 0, 0);
     layout_->setSpacing(spacing);
+    AccessibleRole::set(content_, QAccessible::List);
     area_->setWidget(content_);
     area_->viewport()->installEventFilter(this);
     // A leave the list is not told about still ends the hold.

@@ -1,5 +1,7 @@
 #include "ui/Theme.h"
 
+#include "ui/AccessibleRole.h"
+
 #include <QApplication>
 #include <QFontDatabase>
 #include <QPainter>
@@ -171,6 +173,7 @@ QWidget* makeDivider(QWidget* parent) {
     line->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     line->setAttribute(Qt::WA_StyledBackground);
     line->setStyleSheet(QStringLiteral("background: %1;").arg(rgba(divider())));
+    AccessibleRole::set(line, QAccessible::Separator);
     return line;
 }
 

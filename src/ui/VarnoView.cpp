@@ -173,6 +173,7 @@ void VarnoView::buildSignedInCard() {
     list_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     list_->viewport()->setAutoFillBackground(false);
     rows_ = new RowList(list_, theme::rowSpacing);
+    rows_->content()->setAccessibleName(QStringLiteral("Leaderboard"));
     connect(rows_, &RowList::released, this, &VarnoView::render);
     layout->addWidget(list_);
 }

@@ -10,11 +10,16 @@
 #include <QClipboard>
 #include <QDialog>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLibraryInfo>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QStandardPaths>
 #include <QTimer>
 #include <QToolTip>
 
@@ -505,6 +510,95 @@ TEST_F(FriendsViewTest, ReturnPressesDoneWhicheverButtonHasTheFocus) {
     env.insert("NO_AT_BRIDGE", "1");
     const ChildRun gtk = runCurrentTestInChild(env);
     EXPECT_EQ(gtk.outcome, ChildRun::Outcome::passed) << gtk.output.toStdString();
+}
+
+// What a screen reader hears, read over AT-SPI by a real client (pyatspi), in a child
+// run on an X server with session and accessibility buses of its own.
+TEST_F(FriendsViewTest, AScreenReaderHearsOneItemPerRowAndNamedButtons) {
+    // The system's Python, which python3-pyatspi is installed for (not one that a
+    // version manager puts first on the PATH).
+    QString python = QStandardPaths::findExecutable("python3", {"/usr/bin"});
+    if (python.isEmpty())
+        python = QStandardPaths::findExecutable("python3");
+    if (!isChildRun()) {
+        QProcess probe;
+        probe.start(python, {"-c", "import pyatspi"});
+        ASSERT_TRUE(probe.waitForFinished(20000) && probe.exitCode() == 0)
+            << "python3-pyatspi is missing (scripts/setup installs it)";
+        VirtualDisplay display;
+        if (!display.isRunning())
+            GTEST_SKIP() << display.error().toStdString();
+        QProcessEnvironment env = display.environment();
+        for (const char* name : {"DBUS_SESSION_BUS_ADDRESS", "AT_SPI_BUS_ADDRESS", "NO_AT_BRIDGE"})
+            env.remove(name);
+        env.insert("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1");
+        const ChildRun child = runCurrentTestInChild(env, {"dbus-run-session", "--"});
+        if (child.outcome == ChildRun::Outcome::skipped)
+            GTEST_SKIP() << child.output.toStdString();
+        EXPECT_EQ(child.outcome, ChildRun::Outcome::passed) << child.output.toStdString();
+        return;
+    }
+
+    // The session bus starts the accessibility bus on demand, if it can.
+    QProcess bus;
+    bus.start("dbus-send", {"--session", "--print-reply", "--dest=org.a11y.Bus", "/org/a11y/bus",
+                            "org.a11y.Bus.GetAddress"});
+    if (!bus.waitForFinished(20000) || bus.exitCode() != 0)
+        GTEST_SKIP() << "the AT-SPI bus cannot start: "
+                     << QString::fromLocal8Bit(bus.readAllStandardError()).toStdString();
+
+    openSheetWith(dashboardWith(
+        {person(me.id, me.name, 5'000'000), person("f1", "Alan Turing", 29'941'155),
+         person("f2", "Katherine Johnson", 6'426'424), person("f3", "Grace Hopper", 12'345),
+         person("f4", "Edsger Dijkstra", 777, false)},
+        {{"r1", "Barbara Liskov", true}, {"r2", "Ken Thompson", false}}, "abc"));
+    QProcess reader;
+    reader.start(python, {VARNO_SOURCE_DIR "/tests/ui/read_accessible_tree.py",
+                          QString::number(QCoreApplication::applicationPid()), "30"});
+    // The app answers the reader's questions from its event loop.
+    ASSERT_TRUE(waitUntil([&] { return reader.state() == QProcess::NotRunning; },
+                          std::chrono::seconds(40)));
+    const QJsonArray tree = QJsonDocument::fromJson(reader.readAllStandardOutput()).array();
+    ASSERT_FALSE(tree.isEmpty()) << reader.readAllStandardError().toStdString();
+
+    struct Node {
+        QString role, name;
+        int children;
+    };
+    QList<Node> nodes;
+    for (const QJsonValue& value : tree) {
+        const QJsonObject o = value.toObject();
+        nodes.append({o["role"].toString(), o["name"].toString(), o["children"].toInt()});
+    }
+    const auto named = [&](const QString& role) {
+        QStringList names;
+        for (const Node& node : nodes)
+            if (node.role == role)
+                names.append(node.name);
+        return names;
+    };
+    // The leaderboard: one list of one item per row, each read as one sentence, with
+    // nothing inside (no medal, picture or separate total).
+    const QStringList board{
+        "Rank 1, Me, 5,000,000 tokens", "Rank 2, Alan Turing, 29,941,155 tokens",
+        "Rank 3, Katherine Johnson, 6,426,424 tokens", "Rank 4, Grace Hopper, 12,345 tokens",
+        "Rank 5, Edsger Dijkstra, no usage synced yet"};
+    const QStringList items = named("list item");
+    EXPECT_EQ(items.mid(0, 5), board);
+    for (const Node& node : nodes)
+        if (node.name.startsWith("Rank "))
+            EXPECT_EQ(node.children, 0) << node.name;
+    EXPECT_TRUE(std::any_of(nodes.begin(), nodes.end(), [](const Node& n) {
+        return n.role == "list" && n.name == "Leaderboard" && n.children == 5;
+    }));
+    // The friends sheet: an item per friend and request, and every button named.
+    EXPECT_EQ(items.mid(5), QStringList({"Alan Turing", "Katherine Johnson", "Grace Hopper",
+                                         "Edsger Dijkstra", "Barbara Liskov", "Ken Thompson"}));
+    const QStringList buttons = named("push button");
+    for (const QString& name :
+         {"Copy invite link", "Done", "Hide friend", "Accept", "Decline", "Cancel"})
+        EXPECT_TRUE(buttons.contains(name)) << name.toStdString();
+    EXPECT_FALSE(buttons.contains(QString())) << "a button without a name";
 }
 
 // Quitting closes every window first and gives up at the first one that refuses, so
