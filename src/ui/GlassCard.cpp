@@ -99,7 +99,7 @@ QMargins marginsWithinScreen(QMargins margins, const QRect& card, const QRect& s
     return margins;
 }
 
-void paint(QPainter& painter, const QRect& rect, bool withShadow) {
+void paint(QPainter& painter, const QRect& rect, bool withShadow, bool opaque) {
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
     const QColor shadowColour = theme::shadow();
@@ -113,7 +113,9 @@ void paint(QPainter& painter, const QRect& rect, bool withShadow) {
     shape.addRoundedRect(card, theme::cornerRadius, theme::cornerRadius);
 
     // A faint vertical sheen gives the flat fill the look of frosted glass.
-    const QColor fill = theme::cardFill();
+    QColor fill = theme::cardFill();
+    if (opaque)
+        fill.setAlpha(255);
     QLinearGradient sheen(card.topLeft(), card.bottomLeft());
     sheen.setColorAt(0.0, fill.lighter(theme::isDark() ? 118 : 101));
     sheen.setColorAt(1.0, fill);

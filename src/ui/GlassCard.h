@@ -18,8 +18,9 @@ QMargins shadowMargins();
 QMargins marginsWithinScreen(QMargins margins, const QRect& card, const QRect& screen);
 
 // Paints the card into rect (in the painter's coordinates), with its shadow
-// around it when withShadow is set.
-void paint(QPainter& painter, const QRect& rect, bool withShadow);
+// around it when withShadow is set. An opaque card hides what lies beneath it (a
+// sheet over the panel); the panel's own is glass, a little see-through.
+void paint(QPainter& painter, const QRect& rect, bool withShadow, bool opaque = false);
 
 } // namespace GlassCard
 } // namespace varno

@@ -120,7 +120,8 @@ void GlassSheet::paintEvent(QPaintEvent*) {
         opaque.setAlpha(255);
         painter.fillRect(rect(), opaque);
     }
-    GlassCard::paint(painter, card, translucent_);
+    // Opaque even on glass: the panel it covers must not show through it.
+    GlassCard::paint(painter, card, translucent_, true);
 }
 
 } // namespace varno

@@ -1,6 +1,9 @@
 #include "UiHarness.h"
 
+#include "ui/GlassCard.h"
 #include "ui/PanelPlacement.h"
+
+#include <QPainter>
 
 namespace varno {
 namespace {
@@ -64,6 +67,19 @@ TEST(PanelPlacement, MenuHangsFromTheIconEdgeNotThePointerAndStaysOnScreen) {
     };
     for (const Case& c : cases)
         EXPECT_EQ(PanelPlacement::menuPosition(c.anchor, menu, screen), c.expected) << c.name;
+}
+
+// The panel is glass, a little see-through; a sheet over it is not, so that the panel's
+// rows do not show through the friends list.
+TEST(GlassCard, TheSheetsCardHidesWhatIsBeneathThePanelsLetsItShow) {
+    for (const bool opaque : {false, true}) {
+        QImage image(200, 200, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        QPainter painter(&image);
+        GlassCard::paint(painter, QRect(40, 40, 120, 120), true, opaque);
+        painter.end();
+        EXPECT_EQ(qAlpha(image.pixel(100, 100)) == 255, opaque) << qAlpha(image.pixel(100, 100));
+    }
 }
 
 using GlassPanelTest = PanelTest; // around the main view
