@@ -202,6 +202,16 @@ TEST(TelemetryQueue, SkipsBadMissingAndUnreadableFilesAndSurvivesAFullDisk) {
     ASSERT_TRUE(h.flushAndSettle());
     EXPECT_EQ(h.server.requestCount(), 2);
     EXPECT_TRUE(h.files().isEmpty());
+
+    // The folder deleted while the queue runs: the next event makes it again; only the
+    // event whose file went with the folder is lost.
+    h.add(1);
+    ASSERT_TRUE(QDir(h.folder()).removeRecursively());
+    const QStringList afterDeletion = h.add(2);
+    EXPECT_EQ(h.files().size(), 2);
+    ASSERT_TRUE(h.flushAndSettle());
+    EXPECT_EQ(h.delivered().mid(4), afterDeletion);
+    EXPECT_TRUE(h.files().isEmpty());
 }
 
 TEST(TelemetryQueue, WaitsForTheNetworkAndFlushesOnceItComesBack) {

@@ -14,6 +14,8 @@
 #include <cmath>
 #include <thread>
 
+#include <sys/stat.h>
+
 using namespace varno;
 using namespace varno::test;
 
@@ -197,6 +199,50 @@ TEST(TelemetrySdk, KeepsStateInMemoryWhenTheFolderCannotBeCreated) {
     h.sdk->reset();
     EXPECT_NE(h.sdk->getDistinctId(), anonymous);
     EXPECT_TRUE(h.log.contains("state is kept in memory"));
+}
+
+TEST(TelemetrySdk, StateFilesArePrivateAndAFolderDeletedWhileRunningIsMadeAgain) {
+    struct UsualMask {
+        const mode_t previous = ::umask(022);
+        ~UsualMask() { ::umask(previous); }
+    } mask;
+    SdkHarness h;
+    const auto modeOf = [&](const char* name) {
+        struct stat info {};
+        const QByteArray path =
+            QFile::encodeName(QDir(h.appFolder()).filePath(QStringLiteral("telemetry.") + name));
+        return ::stat(path.constData(), &info) == 0 ? info.st_mode & 0777 : 0;
+    };
+    // An older version's files, readable by everyone.
+    QDir().mkpath(h.appFolder());
+    for (const auto& [name, value] :
+         {std::pair{"anonymousId", "0190a8f0-0000-7000-8000-000000000001"}, {"distinctId", "u0"}}) {
+        QFile file(QDir(h.appFolder()).filePath(QStringLiteral("telemetry.") + name));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray(R"({"value":")") + value + R"("})");
+        file.close();
+        ASSERT_EQ(modeOf(name), 0644u);
+    }
+    h.sdk->setup(h.config());
+    EXPECT_EQ(h.sdk->getDistinctId(), "u0");
+    EXPECT_EQ(h.sdk->getAnonymousId(), "0190a8f0-0000-7000-8000-000000000001");
+    EXPECT_EQ(modeOf("distinctId"), 0600u) << "made private when read";
+    EXPECT_EQ(modeOf("anonymousId"), 0600u);
+    h.sdk->reset();
+    h.sdk->identify("u1", QVariantMap{{"name", "Ada"}});
+    for (const char* name : {"anonymousId", "distinctId", "isIdentified", "enabledPersonProcessing",
+                             "personPropertiesHash"})
+        EXPECT_EQ(modeOf(name), 0600u) << name;
+
+    // Deleted under the running client: the next state write and the next event each
+    // bring back the folder they need.
+    ASSERT_TRUE(QDir(h.appFolder()).removeRecursively());
+    h.sdk->reset();
+    const QString next = h.sdk->getAnonymousId();
+    EXPECT_EQ(h.state("anonymousId"), QJsonValue(next));
+    EXPECT_EQ(modeOf("anonymousId"), 0600u);
+    h.sdk->capture("after_deletion", {});
+    EXPECT_EQ(h.queuedNames(), QStringList{"after_deletion"});
 }
 
 TEST(TelemetrySdk, ConcurrentCapturesLoseNothingAndKeepStateFilesWhole) {

@@ -47,6 +47,9 @@ bool TelemetryFileOps::writeAtomically(const QString& path, const QByteArray& da
             *error = errnoText(errno);
         return false;
     }
+    // A leftover temporary file keeps its old mode through O_TRUNC; the rename then
+    // gives the target exactly this file's mode, owner-only.
+    ::fchmod(fd, 0600);
     const char* cursor = data.constData();
     qsizetype left = data.size();
     while (left > 0) {
@@ -158,7 +161,12 @@ TelemetryFileBackedQueue::AddResult TelemetryFileBackedQueue::add(const QByteArr
     {
         QMutexLocker lock(&itemsLock_);
         QString error;
-        if (!fileOps_.write(pathFor(name), data, &error)) {
+        bool written = fileOps_.write(pathFor(name), data, &error);
+        // Someone deleted the folder while we run: make it again rather than lose
+        // every later event until the next start.
+        if (!written && !QFileInfo(folder_).isDir() && QDir().mkpath(folder_))
+            written = fileOps_.write(pathFor(name), data, &error);
+        if (!written) {
             lock.unlock();
             telemetryLog(log_, QStringLiteral("Could not write file ") + error);
             return result;

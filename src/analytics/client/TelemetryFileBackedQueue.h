@@ -21,7 +21,8 @@ struct TelemetryFileOps {
     std::function<std::optional<QByteArray>(const QString& path, int* errorCode, QString* error)>
         read;
 
-    // Writes to a hidden temporary file beside path, then renames it into place.
+    // Writes to a hidden temporary file beside path, then renames it into place. The
+    // file is readable and writable by its owner only, also when it replaces another.
     static bool writeAtomically(const QString& path, const QByteArray& data, QString* error);
     static std::optional<QByteArray> readWhole(const QString& path, int* errorCode, QString* error);
     static TelemetryFileOps system();
@@ -47,8 +48,9 @@ public:
                              TelemetryFileOps fileOps = {}, TelemetryLogger log = {},
                              std::function<QString()> newName = {});
 
-    // Stores data as a new file. With a limit (at least 1; defaults to maxSize), a full
-    // queue first loses its oldest file. A failed write leaves the index unchanged.
+    // Stores data as a new file, making the folder again if it has been deleted. With a
+    // limit (at least 1; defaults to maxSize), a full queue first loses its oldest
+    // file. A failed write leaves the index unchanged.
     AddResult add(const QByteArray& data, std::optional<int> maxSize = std::nullopt);
 
     // Up to limit entries, oldest first. Missing files leave the index; unreadable ones

@@ -1,11 +1,15 @@
 #include "analytics/client/TelemetryStorage.h"
 
+#include "analytics/client/TelemetryFileBackedQueue.h"
+
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 #include <QStandardPaths>
+
+#include <sys/stat.h>
 
 namespace varno {
 
@@ -85,6 +89,11 @@ std::optional<QJsonValue> TelemetryStorage::readFile(Key key) const {
     QFile file(path(key));
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
+    // Files that an older version left readable by others become private now, not
+    // only when their value next changes: the ids in them may never change again.
+    struct stat info {};
+    if (::fstat(file.handle(), &info) == 0 && (info.st_mode & 077) != 0)
+        ::fchmod(file.handle(), info.st_mode & 0700);
     const QJsonDocument document = QJsonDocument::fromJson(file.readAll());
     if (!document.isObject() || !document.object().contains(QLatin1String("value")))
         return std::nullopt;
@@ -95,16 +104,15 @@ std::optional<QJsonValue> TelemetryStorage::readFile(Key key) const {
 }
 
 bool TelemetryStorage::writeFile(Key key, const QJsonValue& value) const {
-    QSaveFile file(path(key));
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
     const QByteArray bytes =
         QJsonDocument(QJsonObject{{QStringLiteral("value"), value}}).toJson(QJsonDocument::Compact);
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    return file.commit();
+    // Owner-only, like the queued events: these hold the user's ids. A file left
+    // readable by an older version becomes private with its next write.
+    if (TelemetryFileOps::writeAtomically(path(key), bytes, nullptr))
+        return true;
+    // The folder was deleted while we run: make it again and retry once.
+    return !QFileInfo(appFolder_).isDir() && QDir().mkpath(appFolder_) &&
+           TelemetryFileOps::writeAtomically(path(key), bytes, nullptr);
 }
 
 std::optional<QJsonValue> TelemetryStorage::value(Key key) {

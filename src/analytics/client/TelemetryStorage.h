@@ -17,9 +17,11 @@ class TelemetryConfig;
 
 // The client's small state files, one per key, in the application folder
 // (<user data folder>/<application identifier>/<project token>). Each file holds one
-// JSON document {"value": ...} and is replaced atomically, so a crash mid-write leaves
-// the old value. Every value is also kept in memory: when the folder cannot be created
-// or a file cannot be written, the run goes on with the value in memory.
+// JSON document {"value": ...}, is readable by its owner only and is replaced
+// atomically, so a crash mid-write leaves the old value. A folder deleted while the
+// client runs is made again at the next write. Every value is also kept in memory:
+// when the folder cannot be created or a file cannot be written, the run goes on with
+// the value in memory.
 //
 // Thread-safe.
 class TelemetryStorage {
