@@ -65,17 +65,17 @@ public:
         return require(post("/dev/friends", request), 201).value("id").toString();
     }
 
-    // Uploads one device's rows of {provider, date, tokens}.
+    // Uploads one device's rows of {provider, date, tokens}, as read at collectedAt.
     using Row = std::tuple<QString, QString, qint64>;
-    Answer upload(const QString& token, const QString& deviceId, const std::vector<Row>& rows) {
+    Answer upload(const QString& token, const QString& deviceId, const std::vector<Row>& rows,
+                  const QString& collectedAt = "2026-03-01T12:00:00Z") {
         QJsonArray daily;
         for (const auto& [provider, date, tokens] : rows)
             daily.append(
                 QJsonObject{{"provider", provider}, {"date", date}, {"totalTokens", tokens}});
-        return post(
-            "/api/usage",
-            {{"deviceId", deviceId}, {"collectedAt", "2026-03-01T12:00:00Z"}, {"daily", daily}},
-            token);
+        return post("/api/usage",
+                    {{"deviceId", deviceId}, {"collectedAt", collectedAt}, {"daily", daily}},
+                    token);
     }
     QJsonObject dashboard(const QString& token, const QString& date) {
         return require(call("GET", "/api/dashboard?date=" + date.toStdString(), {}, token), 200);

@@ -1,6 +1,9 @@
 #include "DevServerApi.h"
 
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
+
+#include <sqlite3.h>
 
 #include <zlib.h>
 
@@ -136,6 +139,85 @@ TEST(DevServerUsage, ConcurrentDevicesAddUpAndEachKeepsItsNewestValues) {
     // Each device's last reading of the rewritten day counts once, summed over devices.
     EXPECT_EQ(me.value("claude").toInteger(), qint64(devices) * uploadsEach);
     EXPECT_EQ(me.value("total").toInteger(), codex + devices * uploadsEach);
+}
+
+TEST(DevServerUsage, KeepsEachDaysLatestReadingWhateverOrderTheUploadsArriveIn) {
+    QTemporaryDir dir;
+    DevServerProcess server(DevServerProcess::Seed::none, {"--db", dir.filePath("varno.db")});
+    DevServerApi api(server);
+    api.createUser("me", "Me");
+    const QString token = api.tokenFor("me");
+    const auto codex = [&] { return api.entry(token, "2026-03-01", "me").value("codex"); };
+    const auto upload = [&](const char* device, qint64 tokens, const char* collectedAt,
+                            std::vector<DevServerApi::Row> more = {}) {
+        more.push_back({"codex", "2026-03-01", tokens});
+        ASSERT_EQ(api.upload(token, device, more, collectedAt).status, 200);
+    };
+    const struct {
+        const char* device;
+        qint64 tokens;
+        const char* collectedAt; // in the zones and forms clients may send
+        qint64 expected;         // the day's total over both devices afterwards
+    } steps[] = {
+        {"laptop", 10, "2026-03-01T12:00:00Z", 10},
+        {"laptop", 3, "2026-03-01T11:59:59Z", 10},       // late, older: ignored
+        {"laptop", 4, "2026-03-01T13:59:00+02:00", 10},  // 11:59 UTC: older still
+        {"desktop", 7, "2026-03-01T08:00:00Z", 17},      // another device adds up
+        {"laptop", 12, "2026-03-01T12:00:00Z", 19},      // same time: the later arrival
+        {"laptop", 11, "2026-03-01T07:00:01-05:00", 18}, // 12:00:01 UTC: newer
+        {"desktop", 2, "2026-03-01T07:59:00Z", 18},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(QString("%1 %2 at %3")
+                         .arg(step.device)
+                         .arg(step.tokens)
+                         .arg(step.collectedAt)
+                         .toStdString());
+        upload(step.device, step.tokens, step.collectedAt);
+        EXPECT_EQ(codex().toInteger(), step.expected);
+    }
+
+    // A late upload still fills the days the newer one did not list, and the kept
+    // readings survive a restart on the same file.
+    upload("laptop", 1, "2026-03-01T00:00:00Z", {{"codex", "2026-02-27", 5}});
+    EXPECT_EQ(codex().toInteger(), 18 + 5);
+    server.stop();
+    DevServerProcess again(DevServerProcess::Seed::none, {"--db", dir.filePath("varno.db")});
+    DevServerApi reopened(again);
+    EXPECT_EQ(reopened.entry(token, "2026-03-01", "me").value("codex").toInteger(), 18 + 5);
+}
+
+TEST(DevServerUsage, OpensADatabaseWrittenBeforeReadingTimesWereKept) {
+    QTemporaryDir dir;
+    const QByteArray file = QFile::encodeName(dir.filePath("old.db"));
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(file.constData(), &db), SQLITE_OK);
+    const char* old = R"sql(
+        CREATE TABLE users (id TEXT PRIMARY KEY, name TEXT NOT NULL, email TEXT NOT NULL,
+            avatar_url TEXT, referral_code TEXT, created_at TEXT NOT NULL);
+        CREATE TABLE devices (user_id TEXT NOT NULL REFERENCES users(id), device_id TEXT NOT NULL,
+            collected_at TEXT NOT NULL, synced_at TEXT NOT NULL, PRIMARY KEY (user_id, device_id));
+        CREATE TABLE daily_usage (user_id TEXT NOT NULL, device_id TEXT NOT NULL,
+            provider TEXT NOT NULL, day TEXT NOT NULL, total_tokens INTEGER NOT NULL,
+            PRIMARY KEY (user_id, device_id, provider, day),
+            FOREIGN KEY (user_id, device_id) REFERENCES devices(user_id, device_id));
+        INSERT INTO users VALUES ('me', 'Me', 'me@example.com', NULL, NULL, '2026-01-01T00:00:00Z');
+        INSERT INTO devices VALUES ('me', 'laptop', '2026-03-01T12:00:00Z', '2026-03-01T12:00:00Z');
+        INSERT INTO daily_usage VALUES ('me', 'laptop', 'codex', '2026-03-01', 10);
+        INSERT INTO daily_usage VALUES ('me', 'laptop', 'codex', '2026-02-28', 6);
+    )sql";
+    ASSERT_EQ(sqlite3_exec(db, old, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+    sqlite3_close(db);
+
+    DevServerProcess server(DevServerProcess::Seed::none, {"--db", dir.filePath("old.db")});
+    DevServerApi api(server);
+    const QString token = api.tokenFor("me");
+    EXPECT_EQ(api.entry(token, "2026-03-01", "me").value("codex").toInteger(), 16);
+    // A reading of unknown age gives way to any new one.
+    ASSERT_EQ(
+        api.upload(token, "laptop", {{"codex", "2026-03-01", 3}}, "2020-01-01T00:00:00Z").status,
+        200);
+    EXPECT_EQ(api.entry(token, "2026-03-01", "me").value("codex").toInteger(), 9);
 }
 
 TEST(DevServerRobustness, RefusalsNameTheProblemAndNeverBreakTheServer) {

@@ -57,6 +57,7 @@ CREATE TABLE IF NOT EXISTS daily_usage (
     provider TEXT NOT NULL,
     day TEXT NOT NULL,
     total_tokens INTEGER NOT NULL,
+    collected_at TEXT NOT NULL DEFAULT '',
     PRIMARY KEY (user_id, device_id, provider, day),
     FOREIGN KEY (user_id, device_id) REFERENCES devices(user_id, device_id)
 );
@@ -191,6 +192,20 @@ void hashOldSessionTokens(sqlite3* db) {
     if (sqlite3_exec(db, "DROP TABLE sessions", nullptr, nullptr, nullptr) != SQLITE_OK)
         fail(db, "dropping old sessions");
 }
+
+// Usage rows of an older file carry no collection time: they count as older than any
+// reading that comes now.
+void addReadingTimes(sqlite3* db) {
+    {
+        Statement column(db, "SELECT 1 FROM pragma_table_info('daily_usage') "
+                             "WHERE name = 'collected_at'");
+        if (column.step())
+            return;
+    }
+    if (sqlite3_exec(db, "ALTER TABLE daily_usage ADD COLUMN collected_at TEXT NOT NULL DEFAULT ''",
+                     nullptr, nullptr, nullptr) != SQLITE_OK)
+        fail(db, "adding reading times");
+}
 } // namespace
 
 Database::Database(const QString& path) {
@@ -216,6 +231,7 @@ Database::Database(const QString& path) {
             if (sqlite3_exec(db_, schema, nullptr, nullptr, nullptr) != SQLITE_OK)
                 fail(db_, "schema");
             hashOldSessionTokens(db_);
+            addReadingTimes(db_);
             exec("COMMIT");
         } catch (...) {
             rollback();

@@ -71,24 +71,29 @@ void UsageService::record(const QString& userId, const UsageUpload& upload) {
 void UsageService::record(const QString& userId, const UsageUpload& upload,
                           const QDateTime& syncedAt) {
     db_.transaction([&] {
+        // collectedAt is kept as UTC text of one fixed form, so text order is time order.
         db_.prepare("INSERT INTO devices (user_id, device_id, collected_at, synced_at) "
                     "VALUES (?1, ?2, ?3, ?4) ON CONFLICT (user_id, device_id) DO UPDATE SET "
-                    "collected_at = excluded.collected_at, synced_at = excluded.synced_at")
+                    "collected_at = max(collected_at, excluded.collected_at), "
+                    "synced_at = excluded.synced_at")
             .bind(1, userId)
             .bind(2, upload.deviceId)
             .bind(3, upload.collectedAt)
             .bind(4, Clock::isoText(syncedAt))
             .run();
         auto insert = db_.prepare(
-            "INSERT INTO daily_usage (user_id, device_id, provider, day, total_tokens) "
-            "VALUES (?1, ?2, ?3, ?4, ?5) ON CONFLICT (user_id, device_id, provider, day) "
-            "DO UPDATE SET total_tokens = excluded.total_tokens");
+            "INSERT INTO daily_usage (user_id, device_id, provider, day, total_tokens, "
+            "collected_at) VALUES (?1, ?2, ?3, ?4, ?5, ?6) "
+            "ON CONFLICT (user_id, device_id, provider, day) DO UPDATE SET "
+            "total_tokens = excluded.total_tokens, collected_at = excluded.collected_at "
+            "WHERE excluded.collected_at >= daily_usage.collected_at");
         for (const auto& row : upload.daily) {
             insert.bind(1, userId)
                 .bind(2, upload.deviceId)
                 .bind(3, row.provider)
                 .bind(4, row.day)
-                .bind(5, row.totalTokens);
+                .bind(5, row.totalTokens)
+                .bind(6, upload.collectedAt);
             insert.run();
             insert.reset();
         }

@@ -30,8 +30,10 @@ struct UsageUpload {
     static UsageUpload fromJson(const QJsonObject& body);
 };
 
-// Daily totals per user, device, provider and day. A device's newer upload replaces
-// its own values; other devices of the same user are left alone and add up.
+// Daily totals per user, device, provider and day. Of a device's readings of a day the
+// one with the latest collectedAt counts (the later arrival on a tie), so an upload
+// delayed on the way never lowers a newer total; other devices of the same user are
+// left alone and add up.
 class UsageService {
 public:
     UsageService(Database& db, const Clock& clock) : db_(db), clock_(clock) {}
