@@ -18,7 +18,6 @@ namespace varno {
 
 namespace {
 
-constexpr qsizetype maxRequestSize = 16 * 1024;
 constexpr int serverReadLimitMs = 3000;
 
 QString userSuffix() {
@@ -156,6 +155,8 @@ void SingleInstance::listen() {
 
 void SingleInstance::serve(QLocalSocket* socket) {
     socket->setParent(this);
+    // Qt stops reading from the connection once this much waits unread.
+    socket->setReadBufferSize(InstanceRequest::maxEncodedSize);
     // A client that sends nothing useful is dropped; it never holds the app up.
     auto* limit = new QTimer(socket);
     limit->setSingleShot(true);
@@ -163,17 +164,21 @@ void SingleInstance::serve(QLocalSocket* socket) {
     connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
     connect(socket, &QLocalSocket::errorOccurred, socket, [socket] { socket->deleteLater(); });
     connect(socket, &QLocalSocket::readyRead, socket, [this, socket] {
-        if (!socket->canReadLine()) {
-            if (socket->bytesAvailable() > maxRequestSize)
-                socket->abort();
-            return;
+        // The whole line or nothing: a request cut at the limit could still parse, and
+        // a link cut short is not the link that was sent.
+        const QByteArray head = socket->peek(InstanceRequest::maxEncodedSize);
+        const qsizetype end = head.indexOf('\n');
+        if (end < 0 && head.size() < InstanceRequest::maxEncodedSize)
+            return; // more to come
+        disconnect(socket, &QLocalSocket::readyRead, socket, nullptr);
+        Reply reply = Reply::TooLong;
+        if (end >= 0) {
+            const auto request = InstanceRequest::decode(socket->read(end + 1));
+            reply = request && handler_ ? handler_(*request) : Reply::Ignored;
         }
-        const QByteArray line = socket->readLine(maxRequestSize);
-        const auto request = InstanceRequest::decode(line);
-        Reply reply = Reply::Ignored;
-        if (request && handler_)
-            reply = handler_(*request);
-        socket->write(reply == Reply::Accepted ? "ok\n" : "ignored\n");
+        socket->write(reply == Reply::Accepted  ? "ok\n"
+                      : reply == Reply::TooLong ? "too-long\n"
+                                                : "ignored\n");
         socket->disconnectFromServer();
     });
     limit->start(serverReadLimitMs);
@@ -181,6 +186,9 @@ void SingleInstance::serve(QLocalSocket* socket) {
 
 std::optional<SingleInstance::Reply> SingleInstance::forward(const InstanceRequest& request,
                                                              std::chrono::milliseconds timeout) {
+    const QByteArray line = request.encode();
+    if (line.size() > InstanceRequest::maxEncodedSize)
+        return Reply::TooLong;
     QDeadlineTimer deadline(timeout);
     QLocalSocket socket;
     // The running instance may be between taking its lock and listening.
@@ -193,7 +201,7 @@ std::optional<SingleInstance::Reply> SingleInstance::forward(const InstanceReque
             return std::nullopt;
         QThread::msleep(50);
     }
-    socket.write(request.encode());
+    socket.write(line);
     if (!socket.waitForBytesWritten(
             static_cast<int>(std::max<qint64>(deadline.remainingTime(), 1))))
         return std::nullopt;
@@ -209,6 +217,8 @@ std::optional<SingleInstance::Reply> SingleInstance::forward(const InstanceReque
         return Reply::Accepted;
     if (answer == "ignored")
         return Reply::Ignored;
+    if (answer == "too-long")
+        return Reply::TooLong;
     return std::nullopt;
 }
 

@@ -18,6 +18,11 @@ struct InstanceRequest {
     Kind kind = Kind::Show;
     QString argument; // the URL for OpenURL, the command for Development
 
+    // The longest request line, newline included, that the running instance reads:
+    // 64 KiB, room for a link of 21,845 characters even if every one of them must be
+    // percent-encoded. A longer request is refused as a whole, never cut.
+    static constexpr qsizetype maxEncodedSize = 64 * 1024;
+
     QByteArray encode() const;
     static std::optional<InstanceRequest> decode(const QByteArray& line);
 };
@@ -28,8 +33,9 @@ struct InstanceRequest {
 class SingleInstance : public QObject {
     Q_OBJECT
 public:
-    // Whether the running instance acted on a request.
-    enum class Reply { Accepted, Ignored };
+    // Whether the running instance acted on a request. TooLong: the request was over
+    // InstanceRequest::maxEncodedSize and nothing of it was acted on.
+    enum class Reply { Accepted, Ignored, TooLong };
     using Handler = std::function<Reply(const InstanceRequest&)>;
 
     enum class Role { Primary, Secondary };
@@ -61,7 +67,8 @@ public:
     // While primary: called on the main thread for each request that arrives.
     void setHandler(Handler handler) { handler_ = std::move(handler); }
 
-    // Client side. nullopt when no instance answered within the timeout.
+    // Client side. nullopt when no instance answered within the timeout. A request
+    // over the size limit is not sent at all: TooLong, as the instance would answer.
     std::optional<Reply> forward(const InstanceRequest& request,
                                  std::chrono::milliseconds timeout = std::chrono::seconds(3));
 

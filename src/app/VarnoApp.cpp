@@ -95,6 +95,15 @@ int forwardToRunningInstance(SingleInstance& instance, const CommandLine& comman
                                        "start it again.\n"));
         return 1;
     }
+    if (*reply == SingleInstance::Reply::TooLong) {
+        printTo(stderr,
+                QStringLiteral("varno: this %1 is longer than Varno accepts (%2 bytes "
+                               "once encoded), so none of it was used.\n")
+                    .arg(command.action == CommandLine::Action::OpenURL ? QStringLiteral("link")
+                                                                        : QStringLiteral("request"))
+                    .arg(InstanceRequest::maxEncodedSize));
+        return 1;
+    }
     if (*reply == SingleInstance::Reply::Ignored) {
         if (command.action == CommandLine::Action::OpenURL)
             printTo(stderr, QStringLiteral("varno: no sign-in is waiting for this link, so it "

@@ -74,11 +74,38 @@ TEST(SingleInstance, SecondProcessHandsItsRequestToTheFirst) {
                       (QFile::ReadOther | QFile::WriteOther | QFile::ReadGroup | QFile::WriteGroup),
                   0);
 
-        // Garbage, a command without its argument and an endless line reach no handler.
-        const QByteArray answers = inBackground([path = primary.socketPath()] {
+        // Long requests arrive whole up to the limit; one byte more and nothing of
+        // them is used. A reserved character takes three bytes once encoded.
+        const qsizetype limit = InstanceRequest::maxEncodedSize;
+        const QString prefix = QStringLiteral("varno://auth/callback?state=s&pad=");
+        const QString second = QStringLiteral("&state=x"); // past the old cut at 16 KiB
+        const auto longURL = [&](qsizetype encodedSize) {
+            const qsizetype left =
+                encodedSize -
+                InstanceRequest{InstanceRequest::Kind::OpenURL, prefix + second}.encode().size();
+            return prefix + QString(left % 3, u'a') + QString(left / 3, u'/') + second;
+        };
+        for (const qsizetype size : {qsizetype(20 * 1024), limit, limit + 1}) {
+            SCOPED_TRACE(size);
+            const InstanceRequest request{InstanceRequest::Kind::OpenURL, longURL(size)};
+            ASSERT_EQ(request.encode().size(), size);
+            const qsizetype before = received.size();
+            EXPECT_EQ(forward(runtime.path(), request), size <= limit
+                                                            ? SingleInstance::Reply::Ignored
+                                                            : SingleInstance::Reply::TooLong);
+            EXPECT_EQ(received.size(), before + (size <= limit ? 1 : 0));
+            if (size <= limit)
+                EXPECT_EQ(received.last().argument.toStdString(), request.argument.toStdString());
+        }
+        received.clear();
+
+        // Garbage, a command without its argument and lines over the limit, with or
+        // without their end, reach no handler.
+        const QByteArray answers = inBackground([path = primary.socketPath(), limit] {
             QByteArray all;
             for (const QByteArray& line :
-                 {QByteArray("explode now\n"), QByteArray("open\n"), QByteArray(64 * 1024, 'x')}) {
+                 {QByteArray("explode now\n"), QByteArray("open\n"), QByteArray(limit, 'x'),
+                  "open varno://auth/callback?state=s" + QByteArray(limit, 'x') + "\n"}) {
                 QLocalSocket socket;
                 socket.connectToServer(path);
                 if (!socket.waitForConnected(2000))
@@ -91,8 +118,8 @@ TEST(SingleInstance, SecondProcessHandsItsRequestToTheFirst) {
             }
             return all;
         });
-        EXPECT_EQ(answers, "ignored\n|ignored\n||");
-        EXPECT_EQ(received.size(), 2);
+        EXPECT_EQ(answers, "ignored\n|ignored\n|too-long\n|too-long\n|");
+        EXPECT_TRUE(received.isEmpty());
     }
 }
 
