@@ -1,6 +1,7 @@
 #include "app/SingleInstance.h"
 
 #include "model/Errors.h"
+#include "model/TemporaryFolder.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -81,7 +82,7 @@ QString SingleInstance::defaultDirectory() {
     const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
     if (!runtime.isEmpty() && isPrivateFolder(runtime))
         return runtime;
-    return QDir::tempPath() + QStringLiteral("/varno-") + userSuffix();
+    return temporaryFolder() + QStringLiteral("/varno-") + userSuffix();
 }
 
 SingleInstance::SingleInstance(QString directory, QObject* parent)

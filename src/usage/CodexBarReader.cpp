@@ -5,13 +5,13 @@
 #include "model/Errors.h"
 #include "model/Formatting.h"
 #include "model/Json.h"
+#include "model/TemporaryFolder.h"
 #include "usage/ChildProcess.h"
 #include "usage/InstallLocations.h"
 #include "usage/OutputFile.h"
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QHash>
 #include <QUuid>
 
@@ -77,12 +77,7 @@ QString ReaderOptions::defaultHomeDirectory() {
 }
 
 QString ReaderOptions::defaultTemporaryDirectory() {
-    // Qt answers "" when TMPDIR names a missing folder; the output file would then
-    // land in the working folder. The system's own folder is always there.
-    const QString path = QDir::tempPath();
-    if (!path.isEmpty() && QFileInfo(path).isDir())
-        return path;
-    return QStringLiteral("/tmp");
+    return temporaryFolder();
 }
 
 QStringList ReaderOptions::defaultInstallLocations() {

@@ -123,6 +123,35 @@ TEST(SingleInstance, SecondProcessHandsItsRequestToTheFirst) {
     }
 }
 
+TEST(SingleInstance, DefaultFolderIsTheRuntimeFolderOrOneUnderTheTemporaryFolder) {
+    struct Restore {
+        const char* name;
+        bool wasSet = qEnvironmentVariableIsSet(name);
+        QByteArray value = qgetenv(name);
+        ~Restore() { wasSet ? qputenv(name, value) : qunsetenv(name); }
+    } runtimeDir{"XDG_RUNTIME_DIR"}, tmpDir{"TMPDIR"};
+    QTemporaryDir dir;
+    const QString runtime = dir.filePath("runtime"), temporary = dir.filePath("tmp");
+    QDir().mkpath(runtime);
+    QDir().mkpath(temporary);
+    const QString user = QStringLiteral("/varno-%1").arg(::getuid());
+    const struct {
+        QString runtime, temporary, expected;
+    } cases[] = {
+        {runtime, temporary, QFileInfo(temporary).canonicalFilePath() + user}, // not private
+        {dir.filePath("gone"), temporary, QFileInfo(temporary).canonicalFilePath() + user},
+        {QString(), dir.filePath("gone"), "/tmp" + user}, // never a folder at the root
+    };
+    for (const auto& c : cases) {
+        qputenv("XDG_RUNTIME_DIR", c.runtime.toLocal8Bit());
+        qputenv("TMPDIR", c.temporary.toLocal8Bit());
+        EXPECT_EQ(SingleInstance::defaultDirectory().toStdString(), c.expected.toStdString());
+    }
+    ::chmod(QFile::encodeName(runtime).constData(), 0700);
+    qputenv("XDG_RUNTIME_DIR", runtime.toLocal8Bit());
+    EXPECT_EQ(SingleInstance::defaultDirectory().toStdString(), runtime.toStdString());
+}
+
 TEST(SingleInstance, UsesOnlyAPrivateFolder) {
     QTemporaryDir shared;
     ::chmod(QFile::encodeName(shared.path()).constData(), 0777);
