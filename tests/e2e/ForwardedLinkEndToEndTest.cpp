@@ -144,10 +144,12 @@ TEST(EndToEnd, LongSignInLinksAreUsedWholeOrNotAtAll) {
     const Finished whole = run(env, {callbackOfSize(latestState(), code, limit - 1024)});
     EXPECT_EQ(whole.exitCode, 0) << whole.standardError.toStdString();
     ASSERT_TRUE(waitUntil([&] { return countOf("/api/auth/exchange") == 1; }));
-    for (const RecordedRequest& request : server.requests())
-        if (request.pathWithoutQuery() == "/api/auth/exchange")
+    for (const RecordedRequest& request : server.requests()) {
+        if (request.pathWithoutQuery() == "/api/auth/exchange") {
             EXPECT_EQ(QJsonDocument::fromJson(request.body).object().value("code").toString(),
                       code);
+        }
+    }
 
     app.terminate();
     ASSERT_TRUE(app.waitForFinished(10000));
