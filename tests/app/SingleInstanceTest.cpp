@@ -94,8 +94,9 @@ TEST(SingleInstance, SecondProcessHandsItsRequestToTheFirst) {
                                                             ? SingleInstance::Reply::Ignored
                                                             : SingleInstance::Reply::TooLong);
             EXPECT_EQ(received.size(), before + (size <= limit ? 1 : 0));
-            if (size <= limit)
+            if (size <= limit) {
                 EXPECT_EQ(received.last().argument.toStdString(), request.argument.toStdString());
+            }
         }
         received.clear();
 
