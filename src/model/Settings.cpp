@@ -70,4 +70,17 @@ void writeHiddenFriends(QSettings& defaults, const QMap<QString, QStringList>& m
     defaults.sync();
 }
 
+bool readNotificationsEnabled(const QSettings& defaults) {
+    const QVariant stored = defaults.value(notificationsEnabledKey);
+    if (stored.typeId() == QMetaType::Bool)
+        return stored.toBool();
+    // INI files give booleans back as text.
+    return !(isText(stored) && stored.toString() == QLatin1String("false"));
+}
+
+void writeNotificationsEnabled(QSettings& defaults, bool enabled) {
+    defaults.setValue(notificationsEnabledKey, enabled);
+    defaults.sync();
+}
+
 } // namespace varno::settings

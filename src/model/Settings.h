@@ -8,10 +8,14 @@
 
 namespace varno::settings {
 
-// The three keys the app keeps in the user's settings; nothing else is written there.
+// The keys the app keeps in the user's settings; nothing else is written there.
 inline const QString serverURLKey = QStringLiteral("serverURL");
 inline const QString deviceIdKey = QStringLiteral("deviceId");
 inline const QString hiddenFriendsByAccountKey = QStringLiteral("hiddenFriendsByAccount");
+// The "Notifications" menu item's state.
+inline const QString notificationsEnabledKey = QStringLiteral("notificationsEnabled");
+// Per account key: what the last dashboard load showed, for desktop notifications.
+inline const QString friendNewsByAccountKey = QStringLiteral("friendNewsByAccount");
 
 // Where requests go when neither the user nor the build names a server.
 inline const QString developmentServerURL = QStringLiteral("http://localhost:3000");
@@ -33,5 +37,10 @@ QString loadOrCreateDeviceId(QSettings& defaults);
 // missing or not a map of text to lists of text.
 QMap<QString, QStringList> readHiddenFriends(const QSettings& defaults);
 void writeHiddenFriends(QSettings& defaults, const QMap<QString, QStringList>& map);
+
+// Whether desktop notifications are on: on unless the user turned them off. A value
+// that is neither a boolean nor the text "true" or "false" counts as on.
+bool readNotificationsEnabled(const QSettings& defaults);
+void writeNotificationsEnabled(QSettings& defaults, bool enabled);
 
 } // namespace varno::settings

@@ -262,8 +262,12 @@ QCoro::Task<void> AppStore::loadDashboard(std::stop_token token) {
     const QString day = localDay(now(), zone);
     std::optional<Dashboard> dashboard = co_await client_.request<std::optional<Dashboard>>(
         QStringLiteral("dashboard?date=") + day, "GET", std::nullopt, token);
-    if (self)
-        setDashboard(std::move(dashboard));
+    if (!self)
+        co_return;
+    const bool loaded = dashboard.has_value();
+    setDashboard(std::move(dashboard));
+    if (loaded)
+        emit dashboardLoaded();
 }
 
 QCoro::Task<void> AppStore::logout(std::stop_token token) {

@@ -103,6 +103,10 @@ public:
     // Throws AppError (or the reload's own error).
     QCoro::Task<QUrl> loadReferralURL(std::stop_token token = {});
 
+    // The key that per-account settings are kept under: the session's server address
+    // without surrounding spaces and slashes, a line feed, the user's id. None while
+    // signed out.
+    std::optional<QString> accountKey() const { return friendVisibilityAccount(); }
     // The leaderboard without the friends hidden under the current account.
     QList<LeaderboardEntry> visibleLeaderboard() const;
     bool isFriendHidden(const QString& id) const;
@@ -132,6 +136,9 @@ signals:
     void sessionChanged();
     void snapshotChanged();
     void dashboardChanged();
+    // A dashboard came from the server (after dashboardChanged); not sent when it
+    // is cleared.
+    void dashboardLoaded();
     void busyChanged();
     void errorChanged();
     void lastSyncedChanged();
