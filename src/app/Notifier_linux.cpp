@@ -1,0 +1,9 @@
+#include "app/FreedesktopNotifier_linux.h"
+
+namespace varno {
+
+std::shared_ptr<Notifier> Notifier::forThisSystem() {
+    return std::make_shared<FreedesktopNotifier>(QDBusConnection::sessionBus());
+}
+
+} // namespace varno
