@@ -3,13 +3,16 @@
 #include "analytics/Analytics.h"
 #include "app/LoginItem.h"
 #include "app/MenuIcons.h"
+#include "app/Notifier.h"
 #include "app/TrayIconTheme.h"
 #include "async/Background.h"
 #include "async/CancellationError.h"
 #include "model/Errors.h"
 #include "store/AppStore.h"
+#include "store/FriendNewsWatcher.h"
 #include "ui/Alert.h"
 #include "ui/PanelPlacement.h"
+#include "ui/VarnoView.h"
 
 #include <QAction>
 #include <QApplication>
@@ -32,6 +35,10 @@ namespace {
 // A tray click first takes activation away from an open panel, which closes it;
 // the click that follows must not open it again.
 constexpr std::chrono::milliseconds clickAfterDismissal{300};
+
+// What a click on a notification opens.
+const QString friendsTag = QStringLiteral("friends");
+const QString leaderboardTag = QStringLiteral("leaderboard");
 
 QList<PanelAnchor::Screen> currentScreens() {
     QList<PanelAnchor::Screen> screens;
@@ -95,6 +102,14 @@ void MenuBarController::applicationDidFinishLaunching() {
     rebuildMenu(menu_.get());
     connect(store_, &AppStore::sessionChanged, this, &MenuBarController::menuStateChanged);
     connect(store_, &AppStore::busyChanged, this, &MenuBarController::menuStateChanged);
+    if (parts_.friendNews) {
+        connect(parts_.friendNews, &FriendNewsWatcher::notice, this, &MenuBarController::notify);
+        connect(parts_.friendNews, &FriendNewsWatcher::enabledChanged, this,
+                &MenuBarController::menuStateChanged);
+    }
+    if (parts_.notifier)
+        connect(parts_.notifier.get(), &Notifier::activated, this,
+                &MenuBarController::notificationClicked);
     if (parts_.trayAvailable && parts_.trayAvailable()) {
         createStatusItem();
     } else if (parts_.trayAvailable) {
@@ -311,6 +326,28 @@ void MenuBarController::togglePanel() {
         showPanel();
 }
 
+void MenuBarController::showFriends() {
+    showPanel();
+    if (!panel_ || !store_->session())
+        return;
+    if (auto* view = qobject_cast<VarnoView*>(panel_->content()))
+        view->setShowFriends(true);
+}
+
+void MenuBarController::notify(const FriendNotice& notice) {
+    if (parts_.notifier)
+        parts_.notifier->show(notice.title, notice.body,
+                              notice.kind == FriendNotice::Kind::friendRequest ? friendsTag
+                                                                               : leaderboardTag);
+}
+
+void MenuBarController::notificationClicked(const QString& tag) {
+    if (tag == friendsTag)
+        showFriends();
+    else
+        showPanel();
+}
+
 void MenuBarController::showLeaderboard(const QRect& anchor) {
     if (!panel_)
         return;
@@ -465,8 +502,19 @@ void MenuBarController::rebuildMenu(QMenu* menu) {
     signOut->setEnabled(signedInIdle);
     connect(signOut, &QAction::triggered, this, &MenuBarController::logout);
 
-    if (parts_.loginItem) {
+    // Settings of this machine, together.
+    if (parts_.friendNews || parts_.loginItem)
         menu->addSeparator();
+    if (parts_.friendNews) {
+        QAction* notifications = menu->addAction(QStringLiteral("Notifications"));
+        notifications->setToolTip(
+            QStringLiteral("Tell me about new friend requests and friends who pass me"));
+        notifications->setCheckable(true);
+        notifications->setChecked(parts_.friendNews->enabled());
+        FriendNewsWatcher* news = parts_.friendNews;
+        connect(notifications, &QAction::triggered, news, &FriendNewsWatcher::setEnabled);
+    }
+    if (parts_.loginItem) {
         QAction* login = menu->addAction(QStringLiteral("Start at Login"));
         login->setCheckable(true);
         // Read anew at every opening: the entry may have been changed elsewhere.

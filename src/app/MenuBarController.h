@@ -29,8 +29,11 @@ namespace varno {
 class Alert;
 class AppStore;
 class Analytics;
+class FriendNewsWatcher;
+class Notifier;
 class TrayIconTheme;
 class LoginItem;
+struct FriendNotice;
 
 // The optional software updater (only where one exists; none on Linux).
 struct Updater {
@@ -66,6 +69,11 @@ struct MenuBarParts {
     std::optional<Updater> updater;
     // "Start at Login"; none leaves the item out of the menu.
     std::shared_ptr<LoginItem> loginItem;
+    // New friend requests and friends passing the user, with the "Notifications"
+    // menu item that turns them on and off; none leaves both out. Not owned.
+    FriendNewsWatcher* friendNews = nullptr;
+    // Shows them; a click opens the panel, and the friends sheet for a request.
+    std::shared_ptr<Notifier> notifier;
     std::function<void()> quitApplication = defaultQuit();
 
     static std::function<bool(const QString&)> defaultClipboardWriter();
@@ -93,6 +101,8 @@ public:
     // The panel for a request that comes with no click (`varno`, `varno --toggle`).
     void showPanel();
     void togglePanel();
+    // The panel with the friends sheet on it (only while signed in).
+    void showFriends();
 
     // Menu actions.
     void signIn();
@@ -136,6 +146,8 @@ private:
     void closePanel();
     void menuStateChanged();
     void trayRechecked();
+    void notify(const FriendNotice& notice);
+    void notificationClicked(const QString& tag);
     QRect clickAnchor(const QPoint& pointer);
     void showAlert(const QString& message, const QString& detail);
     QCoro::Task<void> restoreSession(std::stop_token token);

@@ -8,6 +8,7 @@
 #include "app/DisplayPlatform.h"
 #include "app/LoginItem.h"
 #include "app/MenuBarController.h"
+#include "app/Notifier.h"
 #include "app/QuitSignals.h"
 #include "async/Background.h"
 #include "async/Job.h"
@@ -16,6 +17,7 @@
 #include "model/Errors.h"
 #include "model/Settings.h"
 #include "store/AppStore.h"
+#include "store/FriendNewsWatcher.h"
 #include "store/HttpTransport.h"
 #include "ui/VarnoView.h"
 #include "usage/CodexBarReader.h"
@@ -238,6 +240,7 @@ VarnoApp::VarnoApp(VarnoAppOptions options, QObject* parent)
     // Both roles are the user's own settings file.
     store_ = std::make_unique<AppStore>(false, std::move(actions), &analytics_, settings_.get(),
                                         settings_.get(), options_.bundleInfo);
+    friendNews_ = std::make_unique<FriendNewsWatcher>(store_.get(), settings_.get());
 
     MenuBarParts parts;
     parts.store = store_.get();
@@ -257,6 +260,8 @@ VarnoApp::VarnoApp(VarnoAppOptions options, QObject* parent)
         return view;
     };
     parts.loginItem = LoginItem::forThisSystem();
+    parts.friendNews = friendNews_.get();
+    parts.notifier = Notifier::forThisSystem();
     controller_ = std::make_unique<MenuBarController>(std::move(parts));
 }
 
@@ -310,9 +315,7 @@ SingleInstance::Reply VarnoApp::handle(const InstanceRequest& request) {
         if (!options_.developmentCommands)
             return Reply::Ignored;
         if (request.argument == QLatin1String("friends")) {
-            controller_->showPanel();
-            if (auto* view = qobject_cast<VarnoView*>(controller_->panel()->content()))
-                view->setShowFriends(true);
+            controller_->showFriends();
             return Reply::Accepted;
         }
         if (request.argument == QLatin1String("signin")) {

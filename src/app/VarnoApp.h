@@ -16,6 +16,7 @@ namespace varno {
 
 class AppStore;
 class CallbackRouter;
+class FriendNewsWatcher;
 class MenuBarController;
 class SecretStore;
 class TelemetryClient;
@@ -68,6 +69,7 @@ private:
     std::shared_ptr<SecretStore> secrets_;
     std::unique_ptr<CallbackRouter> router_;
     std::unique_ptr<AppStore> store_;
+    std::unique_ptr<FriendNewsWatcher> friendNews_;
     std::unique_ptr<MenuBarController> controller_;
 };
 

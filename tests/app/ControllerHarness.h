@@ -3,11 +3,14 @@
 #include "analytics/Analytics.h"
 #include "app/LoginItem.h"
 #include "app/MenuBarController.h"
+#include "app/Notifier.h"
 #include "async/CancellationError.h"
 #include "auth/CallbackRouter.h"
 #include "auth/MemorySecretStore.h"
 #include "auth/SessionKeychain.h"
 #include "store/AppStore.h"
+#include "store/FriendNewsWatcher.h"
+#include "ui/VarnoView.h"
 
 #include "support/AwaitTask.h"
 #include "support/ScriptedHttpServer.h"
@@ -22,6 +25,7 @@
 #include <QUrlQuery>
 
 #include <atomic>
+#include <mutex>
 
 // Readable failure messages for the Qt values these tests compare.
 inline std::ostream& operator<<(std::ostream& out, const QString& text) {
@@ -77,6 +81,15 @@ public:
     int flushes = 0;
 };
 
+// Keeps what it was asked to show: "title | body | tag".
+class RecordingNotifier : public Notifier {
+public:
+    void show(const QString& title, const QString& body, const QString& tag) override {
+        shown.append(title + " | " + body + " | " + tag);
+    }
+    QStringList shown;
+};
+
 // A controller wired to real parts: the store on Qt's network stack against a
 // scripted loopback server that answers like the Varno API, an INI settings file,
 // an in-memory secret store, the real callback router with a recording browser.
@@ -93,6 +106,7 @@ public:
         if (controller)
             controller->applicationWillTerminate();
         controller.reset();
+        friendNews.reset();
         store.reset();
         server.stop();
     }
@@ -133,8 +147,15 @@ public:
                                     std::function<void()> onCancel) -> QWidget* {
             panelSignIn = std::move(onSignIn);
             panelCancel = std::move(onCancel);
+            if (realView)
+                return new VarnoView(store.get());
             return new QLabel(QStringLiteral("panel"));
         };
+        if (withNotifications) {
+            friendNews = std::make_unique<FriendNewsWatcher>(store.get(), &settings);
+            parts.friendNews = friendNews.get();
+            parts.notifier = notifier;
+        }
         if (!realClipboard)
             parts.writeClipboard = [](const QString&) { return true; };
         parts.sleeper = [this](std::chrono::milliseconds interval, std::stop_token token) {
@@ -202,10 +223,22 @@ public:
     QByteArray referralCode = "ADA42"; // as JSON text; set before launch
     std::function<void()> panelSignIn, panelCancel;
     std::shared_ptr<LoginItem> loginItem;
+    bool realView = false;          // the real panel content instead of a label
+    bool withNotifications = false; // friend news and the recording notifier
+    // The dashboard's answer from now on (the default one while empty).
+    void answerDashboard(QByteArray body) {
+        std::lock_guard lock(dashboardMutex);
+        dashboardBody = std::move(body);
+    }
+    std::shared_ptr<RecordingNotifier> notifier = std::make_shared<RecordingNotifier>();
     std::unique_ptr<AppStore> store;
+    std::unique_ptr<FriendNewsWatcher> friendNews;
     std::unique_ptr<MenuBarController> controller;
 
 private:
+    std::mutex dashboardMutex;
+    QByteArray dashboardBody; // read on the server's thread
+
     ScriptedResponse answer(const RecordedRequest& request) {
         const QByteArray path = request.pathWithoutQuery();
         if (path == "/api/auth/github")
@@ -215,6 +248,11 @@ private:
             return ScriptedResponse::reply(
                 200,
                 R"({"token":"tok-2","user":{"id":"u-alice","name":"Alice","email":"a@x.io"}})");
+        if (path == "/api/dashboard") {
+            std::lock_guard lock(dashboardMutex);
+            if (!dashboardBody.isEmpty())
+                return ScriptedResponse::reply(200, dashboardBody);
+        }
         if (path == "/api/dashboard")
             return ScriptedResponse::reply(
                 200,

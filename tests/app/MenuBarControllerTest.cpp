@@ -441,5 +441,66 @@ TEST(MenuBarController, ThePanelHasOnePlaceTheLastClick) {
     EXPECT_EQ(panel->cardGeometry(), clicked);
 }
 
+// The dashboard as the scripted server gives it, with these incoming requests.
+QByteArray dashboardAsking(const QStringList& names) {
+    QByteArrayList requests;
+    for (const QString& name : names)
+        requests << R"({"id":"q-)" + name.toUtf8() + R"(","name":")" + name.toUtf8() +
+                        R"(","incoming":true,"accepted":false})";
+    return R"({"user":{"id":"u-alice","name":"Alice","email":"a@x.io"},"leaderboard":[)"
+           R"({"id":"u-alice","name":"Alice","isMe":true,"codex":1,"claude":1,"total":2}],)"
+           R"("requests":[)" +
+           requests.join(',') + "]}";
+}
+
+TEST(MenuBarController, NotificationsFollowTheirMenuItemAndAClickOpensThePanel) {
+    ControllerHarness h;
+    h.withNotifications = true;
+    h.realView = true;
+    h.keychainSession = h.saved();
+    h.answerDashboard(dashboardAsking({"Bob"}));
+    MenuBarController& controller = h.launch();
+    const auto notificationsItem = [&]() -> QAction* {
+        openMenu(controller);
+        for (QAction* a : controller.contextMenu()->actions())
+            if (a->text() == "Notifications")
+                return a;
+        return nullptr;
+    };
+    ASSERT_TRUE(waitUntil([&] { return h.store->dashboard() && !h.store->busy(); }));
+    EXPECT_TRUE(h.notifier->shown.isEmpty()) << "the first load only records";
+    const QString item =
+        "Notifications|on|Tell me about new friend requests and friends who pass me";
+    EXPECT_EQ(openMenu(controller),
+              (QStringList{"Copy referral link|on|Copy your invite link to the clipboard", "-",
+                           "Sign out|on|", "-", item + "|checked", "Quit Varno|on|"}))
+        << "on by default";
+
+    h.answerDashboard(dashboardAsking({"Bob", "Cy"}));
+    ASSERT_TRUE(h.nextPass());
+    EXPECT_EQ(h.notifier->shown, QStringList{"New friend request | Cy | friends"});
+
+    // A click on it: the panel, with the friends sheet on it.
+    ASSERT_FALSE(controller.panel()->isVisible());
+    emit h.notifier->activated("friends");
+    EXPECT_TRUE(controller.panel()->isVisible());
+    auto* view = qobject_cast<VarnoView*>(controller.panel()->content());
+    ASSERT_NE(view, nullptr);
+    EXPECT_TRUE(waitUntil([&] {
+        const QWidgetList windows = QApplication::topLevelWidgets();
+        return std::any_of(windows.begin(), windows.end(), [](QWidget* w) {
+            return w->isVisible() && w->windowTitle() == "Friends";
+        });
+    }));
+
+    // Off from the menu, and remembered: nothing more is shown.
+    notificationsItem()->trigger();
+    EXPECT_TRUE(openMenu(controller).contains(item + "|unchecked"));
+    EXPECT_EQ(h.settings.value("notificationsEnabled").toBool(), false);
+    h.answerDashboard(dashboardAsking({"Bob", "Cy", "Di"}));
+    ASSERT_TRUE(h.nextPass());
+    EXPECT_EQ(h.notifier->shown.size(), 1);
+}
+
 } // namespace
 } // namespace varno
