@@ -1,0 +1,298 @@
+// The real varno binary against the real development server, on an X server with a
+// tray host and a real notification daemon (dunst), whose history tells what it
+// showed: a new friend request and a friend passing the user appear once with their
+// texts, a click opens the panel or the friends sheet, a restart repeats nothing, and
+// with the "Notifications" setting off nothing appears.
+
+#include "auth/QtKeychainSecretStore.h"
+#include "auth/SessionKeychain.h"
+#include "model/Formatting.h"
+#include "store/FriendNews.h"
+
+#include "desktop/DesktopSession.h"
+#include "support/DevServerProcess.h"
+
+#include <QDate>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSettings>
+#include <QThread>
+#include <gtest/gtest.h>
+
+using namespace std::chrono_literals;
+
+namespace varno {
+namespace {
+
+using test::DesktopSession;
+using test::waitUntil;
+
+const char* childMarker = "VARNO_NOTIFICATIONS_CHILD";
+
+#ifndef VARNO_TOOL_VARNO
+#define VARNO_TOOL_VARNO ""
+#endif
+const QString varnoProgram = QStringLiteral(VARNO_TOOL_VARNO);
+
+class Run {
+public:
+    Run() : server_(test::DevServerProcess::Seed::demo) {}
+
+    DesktopSession desktop;
+
+    // curl's answer as JSON.
+    QJsonObject call(const QString& method, const QString& path, const QJsonObject& body = {},
+                     const QString& token = {}) {
+        QStringList arguments{"-s", "-X", method, "-H", "Content-Type: application/json"};
+        if (!token.isEmpty())
+            arguments << "-H"
+                      << "Authorization: Bearer " + token;
+        if (!body.isEmpty())
+            arguments << "-d" << QJsonDocument(body).toJson(QJsonDocument::Compact);
+        arguments << server_.baseUrl() + path;
+        return QJsonDocument::fromJson(desktop.run("curl", arguments).second.toUtf8()).object();
+    }
+    QString base() const { return server_.baseUrl(); }
+    QString tokenFor(const QString& user) {
+        return call("POST", "/dev/sessions", {{"userId", user}}).value("token").toString();
+    }
+    QString today() const { return QDate::currentDate().toString(Qt::ISODate); }
+
+    // Today's total of a user's device, sent as a new reading.
+    void upload(const QString& user, qint64 today) {
+        const QJsonObject row{
+            {"provider", "claude"}, {"date", this->today()}, {"totalTokens", double(today)}};
+        // Each reading later than the last, so that it replaces it.
+        QThread::msleep(1100);
+        call("POST", "/api/usage",
+             {{"deviceId", user + "-e2e"},
+              {"collectedAt", QDateTime::currentDateTimeUtc().toString(Qt::ISODate)},
+              {"daily", QJsonArray{row}}},
+             tokenFor(user));
+    }
+    QJsonObject row(const QString& id) {
+        const QJsonObject dashboard =
+            call("GET", "/api/dashboard?date=" + today(), {}, tokenFor("demo"));
+        for (const auto& entry : dashboard.value("leaderboard").toArray())
+            if (entry.toObject().value("id").toString() == id)
+                return entry.toObject();
+        return {};
+    }
+    qint64 total(const QString& id) { return qint64(row(id).value("total").toDouble()); }
+
+    // A new user with an incoming request to the demo user; returns the request's id.
+    QString requestFrom(const QString& id, const QString& name) {
+        call("POST", "/dev/users", {{"id", id}, {"name", name}});
+        return call("POST", "/dev/friends", {{"from", id}, {"to", "demo"}}).value("id").toString();
+    }
+    void newFriend(const QString& id) {
+        call("POST", "/dev/users", {{"id", id}, {"name", id}});
+        call("POST", "/dev/friends", {{"from", id}, {"to", "demo"}, {"accepted", true}});
+    }
+
+    // What the app has recorded for the demo account.
+    std::optional<SeenFriendNews> record() {
+        QSettings settings(desktop.path("config/Varno/Varno.conf"), QSettings::IniFormat);
+        return SeenFriendNews::fromVariant(
+            settings.value("friendNewsByAccount").toMap().value(base() + "\ndemo"));
+    }
+
+    QProcessEnvironment appEnvironment() {
+        QProcessEnvironment env = desktop.environment();
+        env.insert("XDG_CONFIG_HOME", desktop.path("config"));
+        env.insert("XDG_DATA_HOME", desktop.path("data"));
+        env.insert("QT_QPA_PLATFORM", "xcb");
+        env.insert("CODEXBAR_CLI", QStringLiteral(VARNO_TOOL_FAKE_CODEXBAR));
+        env.insert("VARNO_NO_URL_HANDLER", "1");
+        env.insert("VARNO_DEVELOPMENT", "1");
+        return env;
+    }
+    QProcess* startApp() { return app_ = desktop.start(varnoProgram, {}, appEnvironment()); }
+    bool quitApp() {
+        const QProcessEnvironment env = appEnvironment();
+        QProcess quit;
+        quit.setProcessEnvironment(env);
+        quit.start(varnoProgram, {"--dev", "quit"});
+        quit.waitForFinished(10000);
+        return app_->waitForFinished(15000);
+    }
+    int varno(const QStringList& arguments) {
+        QProcess process;
+        process.setProcessEnvironment(appEnvironment());
+        process.start(varnoProgram, arguments);
+        return process.waitForFinished(10000) ? process.exitCode() : -1;
+    }
+    bool shown(const QString& title) {
+        return desktop.run("xdotool", {"search", "--onlyvisible", "--name", '^' + title + '$'})
+                   .first == 0;
+    }
+
+    // Opens the panel (each opening loads the dashboard) until the app's record says
+    // the load it needs has been seen. An opening while a sync runs loads nothing,
+    // hence the retries.
+    bool loadUntil(const std::function<bool(const SeenFriendNews&)>& seen) {
+        for (int attempt = 0; attempt < 8; ++attempt) {
+            if (shown("Varno leaderboard"))
+                varno({"--toggle"});
+            varno({"--toggle"});
+            if (waitUntil(
+                    [&] {
+                        const auto r = record();
+                        return r && seen(*r);
+                    },
+                    4s))
+                return true;
+        }
+        return false;
+    }
+
+    // Everything dunst showed: displayed ones are closed first, so that all are in
+    // its history. "summary | body", oldest first.
+    QStringList notifications() {
+        desktop.run("dunstctl", {"close-all"});
+        QThread::msleep(300);
+        const QJsonObject history =
+            QJsonDocument::fromJson(desktop.run("dunstctl", {"history"}).second.toUtf8()).object();
+        QStringList out;
+        for (const auto& entry : history.value("data").toArray().at(0).toArray()) {
+            const QJsonObject n = entry.toObject();
+            const auto text = [&](const char* key) {
+                return n.value(key).toObject().value("data").toString();
+            };
+            out.prepend(text("summary") + " | " + text("body"));
+        }
+        return out;
+    }
+
+private:
+    test::DevServerProcess server_;
+    QProcess* app_ = nullptr;
+};
+
+void notificationsOnARealDaemon() {
+    Run run;
+    DesktopSession& desktop = run.desktop;
+    ASSERT_TRUE(desktop.startX("1024x600")) << "Xvfb did not start";
+    QFile dunstrc(desktop.path("dunstrc"));
+    ASSERT_TRUE(dunstrc.open(QIODevice::WriteOnly));
+    // Nothing expires: the test closes them after looking.
+    dunstrc.write("[urgency_low]\ntimeout = 0\n[urgency_normal]\ntimeout = 0\n"
+                  "[urgency_critical]\ntimeout = 0\n");
+    dunstrc.close();
+    desktop.start("dunst", {"-config", dunstrc.fileName()});
+    desktop.start("trayer", {"--edge", "top", "--align", "right", "--SetDockType", "true"});
+    ASSERT_TRUE(waitUntil([&] { return desktop.run("dunstctl", {"is-paused"}).first == 0; }, 10s))
+        << desktop.log("dunst").toStdString();
+
+    // Signed in as the demo user, with the session where Varno keeps it.
+    const QJsonObject demo = run.call("POST", "/dev/sessions", {{"userId", "demo"}});
+    ASSERT_FALSE(demo.value("token").toString().isEmpty());
+    const QJsonObject user = demo.value("user").toObject();
+    auto secrets = std::make_shared<QtKeychainSecretStore>(20s);
+    test::awaitTask(
+        SessionKeychain::save(
+            secrets, SavedSession{demo.value("token").toString(),
+                                  User{user.value("id").toString(), user.value("name").toString(),
+                                       user.value("email").toString()},
+                                  run.base()}),
+        30s);
+    {
+        QSettings settings(desktop.path("config/Varno/Varno.conf"), QSettings::IniFormat);
+        settings.setValue("serverURL", run.base());
+    }
+
+    // The first load only records.
+    run.startApp();
+    ASSERT_TRUE(run.loadUntil([](const SeenFriendNews&) { return true; }))
+        << desktop.log("varno").toStdString();
+    ASSERT_TRUE(run.record()->below.contains("katherine")) << "the demo circle changed";
+
+    // Linus asks; Katherine, below the user so far, uploads enough to pass them.
+    const QString linus = run.requestFrom("linus", "Linus Torvalds");
+    run.upload("katherine", run.total("demo") - run.total("katherine") + 2'000'000);
+    const QString passed =
+        QStringLiteral("Katherine Johnson passed you | %1 tokens vs your %2")
+            .arg(compactTokens(run.total("katherine")), compactTokens(run.total("demo")));
+    ASSERT_TRUE(run.loadUntil([&](const SeenFriendNews& seen) {
+        return seen.requests.contains(linus) && !seen.below.contains("katherine");
+    }));
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            return desktop.run("dunstctl", {"count", "displayed"}).second.trimmed() == "2";
+        },
+        10s))
+        << desktop.run("dunstctl", {"history"}).second.toStdString();
+    const QString screenshots = qEnvironmentVariable("VARNO_SCREENSHOTS");
+    desktop.screenshot(screenshots + "/notifications.png");
+
+    // A click on a notification opens the panel; on the friend request, the friends sheet.
+    run.varno({"--toggle"});
+    ASSERT_TRUE(waitUntil([&] { return !run.shown("Varno leaderboard"); }, 5s));
+    desktop.run("dunstctl", {"action", "0"});
+    desktop.run("dunstctl", {"action", "0"});
+    EXPECT_TRUE(
+        waitUntil([&] { return run.shown("Varno leaderboard") && run.shown("Friends"); }, 10s))
+        << "a click opens the panel and the friends sheet";
+
+    // The same dashboard again (with one more friend, below the user): nothing new.
+    run.newFriend("ghost");
+    ASSERT_TRUE(
+        run.loadUntil([](const SeenFriendNews& seen) { return seen.below.contains("ghost"); }));
+    const QStringList once{"New friend request | Linus Torvalds", passed};
+    EXPECT_EQ(run.notifications(), once);
+
+    // A restart repeats nothing, not even a second pass by Katherine today.
+    ASSERT_TRUE(run.quitApp());
+    run.newFriend("ghost2");
+    run.startApp();
+    ASSERT_TRUE(
+        run.loadUntil([](const SeenFriendNews& seen) { return seen.below.contains("ghost2"); }));
+    run.upload("katherine", 0);
+    ASSERT_TRUE(
+        run.loadUntil([](const SeenFriendNews& seen) { return seen.below.contains("katherine"); }));
+    run.upload("katherine", run.total("demo") - run.total("katherine") + 3'000'000);
+    ASSERT_TRUE(run.loadUntil(
+        [](const SeenFriendNews& seen) { return !seen.below.contains("katherine"); }));
+    EXPECT_EQ(run.notifications(), once);
+
+    // Turned off, nothing appears: a new request, and Margaret passing the user.
+    ASSERT_TRUE(run.quitApp());
+    {
+        QSettings settings(desktop.path("config/Varno/Varno.conf"), QSettings::IniFormat);
+        settings.setValue("notificationsEnabled", false);
+    }
+    run.newFriend("ghost3");
+    run.startApp();
+    ASSERT_TRUE(
+        run.loadUntil([](const SeenFriendNews& seen) { return seen.below.contains("ghost3"); }));
+    const QString mallory = run.requestFrom("mallory", "Mallory");
+    run.upload("margaret", run.total("demo") - run.total("margaret") + 1'000'000);
+    ASSERT_TRUE(run.loadUntil([&](const SeenFriendNews& seen) {
+        return seen.requests.contains(mallory) && !seen.below.contains("margaret");
+    }));
+    EXPECT_EQ(run.notifications(), once);
+    EXPECT_TRUE(run.quitApp());
+}
+
+TEST(EndToEnd, NotificationsOnARealDaemonAppearOnceAndFollowTheSetting) {
+    if (qEnvironmentVariableIsSet(childMarker)) {
+        notificationsOnARealDaemon();
+        return;
+    }
+    const QString missing =
+        DesktopSession::missing({"dbus-run-session", "gnome-keyring-daemon", "Xvfb", "dunst",
+                                 "dunstctl", "trayer", "xdotool", "curl", "import"});
+    if (varnoProgram.isEmpty() || !missing.isEmpty())
+        GTEST_SKIP() << "needs "
+                     << (missing.isEmpty() ? "the varno program" : missing.toStdString())
+                     << " (scripts/setup installs them)";
+    const auto [passed, output] = test::runInPrivateSession(
+        childMarker,
+        QStringLiteral("EndToEnd.NotificationsOnARealDaemonAppearOnceAndFollowTheSetting"), true,
+        170000);
+    EXPECT_TRUE(passed) << output.toStdString();
+}
+
+} // namespace
+} // namespace varno
