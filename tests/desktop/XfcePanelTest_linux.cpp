@@ -209,11 +209,11 @@ void onTheXfcePanel() {
     EXPECT_TRUE(waitUntil(
         [&] {
             menu = describe(exportedMenu(service, menuPath));
-            return menu.size() == 6 && !menu[5].isEmpty();
+            return menu.size() == 7 && !menu[6].isEmpty();
         },
         10s));
     EXPECT_EQ(menu, (QStringList{"Copy referral link|off", "-|on", "Sign out|off", "-|on",
-                                 "Start at Login|on", "Quit Varno|on"}));
+                                 "Notifications|on", "Start at Login|on", "Quit Varno|on"}));
 
     // The icon on the dark panel: find it in a screenshot and measure its contrast.
     QRect bar, icon;
