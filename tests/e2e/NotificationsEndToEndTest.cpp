@@ -22,6 +22,10 @@
 
 using namespace std::chrono_literals;
 
+static void PrintTo(const QString& text, std::ostream* out) {
+    *out << '"' << text.toStdString() << '"';
+}
+
 namespace varno {
 namespace {
 
