@@ -15,6 +15,7 @@
 
 #include <QNetworkAccessManager>
 #include <QPointer>
+#include <QThreadPool>
 
 #include <stdexcept>
 
@@ -112,8 +113,15 @@ void AppStore::setSnapshot(std::optional<UsageSnapshot> snapshot) {
 }
 
 void AppStore::setDashboard(std::optional<Dashboard> dashboard) {
-    dashboard_ = std::move(dashboard);
+    std::optional<Dashboard> previous = std::exchange(dashboard_, std::move(dashboard));
     emit dashboardChanged();
+    // Freeing a dashboard of many thousands of rows takes tens of milliseconds: the
+    // last reference to a large one goes on a worker thread (the rows are shared, so
+    // handing it over is cheap).
+    if (previous && previous->leaderboard.size() + previous->requests.size() > 1000) {
+        auto held = std::make_shared<std::optional<Dashboard>>(std::move(previous));
+        QThreadPool::globalInstance()->start([held = std::move(held)] { held->reset(); });
+    }
 }
 
 void AppStore::setBusy(bool busy) {
