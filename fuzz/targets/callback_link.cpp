@@ -1,0 +1,42 @@
+// The varno:// link that the browser hands back at the end of sign-in, as any program
+// on the machine could send it: only a link to varno://auth/callback (scheme and host
+// as written) with the one expected state yields a code, and the code is 64 lower-case
+// hexadecimal characters; everything else is refused with one of the sign-in
+// sentences. The split of a link into its scheme and host as written agrees with
+// Qt's parse but for case.
+
+#include "FuzzCheck.h"
+#include "auth/GitHubLogin.h"
+#include "model/Errors.h"
+#include "model/UrlText.h"
+
+#include <QUrl>
+#include <QUrlQuery>
+
+#include <cstdint>
+
+using namespace varno;
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static const QString state(64, u'5');
+    const QString link = QString::fromUtf8(reinterpret_cast<const char*>(data), qsizetype(size));
+    const QUrl url(link);
+    if (url.isValid()) {
+        const UrlText written = UrlText::split(link);
+        FUZZ_CHECK(written.scheme.toLower() == url.scheme());
+    }
+    try {
+        const QString code = GitHubLogin::code(link, state);
+        FUZZ_CHECK(code.size() == 64);
+        for (const QChar c : code)
+            FUZZ_CHECK((c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f'));
+        FUZZ_CHECK(link.startsWith(QLatin1String("varno://")));
+        FUZZ_CHECK(url.host() == QLatin1String("auth") && url.path() == QLatin1String("/callback"));
+        FUZZ_CHECK(QUrlQuery(url).allQueryItemValues(QStringLiteral("state"), QUrl::FullyDecoded) ==
+                   QStringList{state});
+    } catch (const AppError& error) {
+        FUZZ_CHECK(error.message() == "GitHub sign-in could not be verified. Please try again." ||
+                   error.message() == "GitHub sign-in was cancelled or expired. Please try again.");
+    }
+    return 0;
+}
