@@ -133,6 +133,8 @@ void watchTransfer(QNetworkReply* reply, qint64 limit, Transfer& transfer, QTime
     deadline.start(timeLeft);
 }
 
+constexpr qint64 readAheadBytes = 1024 * 1024;
+
 // One request and its answer, redirects not followed.
 QCoro::Task<HttpResponse> exchange(QPointer<QNetworkAccessManager> manager, HttpRequest request,
                                    std::chrono::steady_clock::time_point deadlineAt,
@@ -156,6 +158,9 @@ QCoro::Task<HttpResponse> exchange(QPointer<QNetworkAccessManager> manager, Http
         sendsBody ? manager->sendCustomRequest(networkRequest, request.method,
                                                request.body.value_or(QByteArray()))
                   : manager->sendCustomRequest(networkRequest, request.method);
+    // Qt's network thread reads no further ahead of us than this. Without a bound it
+    // goes on draining a stream after abort(), and the manager's other requests wait.
+    reply->setReadBufferSize(readAheadBytes);
     // The manager owns its replies; delete ours unless it went first.
     const ScopeExit cleanup([reply] {
         if (reply)

@@ -109,6 +109,9 @@ TelemetryTransport telemetryNetworkTransport() {
                                     QNetworkRequest::ManualRedirectPolicy);
         QNetworkReply* reply =
             manager->sendCustomRequest(networkRequest, request.method, request.body);
+        // Qt's network thread reads no further ahead of us than this; without a bound it
+        // goes on draining a stream after abort(), holding up the manager's other requests.
+        reply->setReadBufferSize(256 * 1024);
 
         auto transfer = std::make_shared<AnswerTransfer>(reply, request.maxAnswerBytes);
         QObject::connect(reply, &QNetworkReply::metaDataChanged, reply,
