@@ -1,11 +1,13 @@
 // The varno:// link that the browser hands back at the end of sign-in, as any program
-// on the machine could send it: only a link to varno://auth/callback (scheme and host
-// as written) with the one expected state yields a code, and the code is 64 lower-case
-// hexadecimal characters; everything else is refused with one of the sign-in
-// sentences. The split of a link into its scheme and host as written agrees with
-// Qt's parse but for case.
+// on the machine could send it: as the line a second process forwards to the running
+// one, and as the link itself. A forwarded line that decodes reads back the same after
+// encoding it again. Only a link to varno://auth/callback (scheme and host as written)
+// with the one expected state yields a code, and the code is 64 lower-case hexadecimal
+// characters; everything else is refused with one of the sign-in sentences. The split
+// of a link into its scheme and host as written agrees with Qt's parse but for case.
 
 #include "FuzzCheck.h"
+#include "app/SingleInstance.h"
 #include "auth/GitHubLogin.h"
 #include "model/Errors.h"
 #include "model/UrlText.h"
@@ -17,9 +19,10 @@
 
 using namespace varno;
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+namespace {
+
+void checkLink(const QString& link) {
     static const QString state(64, u'5');
-    const QString link = QString::fromUtf8(reinterpret_cast<const char*>(data), qsizetype(size));
     const QUrl url(link);
     if (url.isValid()) {
         const UrlText written = UrlText::split(link);
@@ -38,5 +41,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(error.message() == "GitHub sign-in could not be verified. Please try again." ||
                    error.message() == "GitHub sign-in was cancelled or expired. Please try again.");
     }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(size));
+    if (const std::optional<InstanceRequest> request = InstanceRequest::decode(bytes)) {
+        const std::optional<InstanceRequest> again = InstanceRequest::decode(request->encode());
+        FUZZ_CHECK(again && again->kind == request->kind && again->argument == request->argument);
+        if (request->kind == InstanceRequest::Kind::OpenURL)
+            checkLink(request->argument);
+    }
+    checkLink(QString::fromUtf8(bytes));
     return 0;
 }
