@@ -82,6 +82,9 @@ struct Transfer {
     QByteArray body;
     qint64 headerBytes = 0;
     bool tooLarge = false;
+    // Body bytes as Qt counts them, and the length the answer announced (-1: none).
+    qint64 received = 0;
+    qint64 announced = -1;
     QList<QMetaObject::Connection> connections;
 
     Transfer() = default;
@@ -94,6 +97,9 @@ struct Transfer {
     }
 
     qint64 size() const { return headerBytes + body.size(); }
+    // Qt 6.4 ends a reply without an error when the connection closes after part of a
+    // body whose length was announced; only the count tells that it was cut.
+    bool endedEarly() const { return announced > 0 && received < announced; }
     // Takes what the reply holds, up to one byte over the limit.
     void readFrom(QNetworkReply* reply, qint64 limit) {
         body += reply->read(std::min(reply->bytesAvailable(), limit - size() + 1));
@@ -127,6 +133,11 @@ void watchTransfer(QNetworkReply* reply, qint64 limit, Transfer& transfer, QTime
                                                  transfer.readFrom(reply, limit);
                                                  if (transfer.size() > limit)
                                                      stop();
+                                             });
+    transfer.connections << QObject::connect(reply, &QNetworkReply::downloadProgress, reply,
+                                             [&transfer](qint64 received, qint64 total) {
+                                                 transfer.received = received;
+                                                 transfer.announced = total;
                                              });
     deadline.setSingleShot(true);
     QObject::connect(&deadline, &QTimer::timeout, reply, [reply] { reply->abort(); });
@@ -201,6 +212,8 @@ QCoro::Task<HttpResponse> exchange(QPointer<QNetworkAccessManager> manager, Http
     if (status.isValid()) {
         if (!isCompleteAnswer(error, status.toInt()))
             throw NetworkError(error, reply->errorString());
+        if (transfer.endedEarly() && request.method != "HEAD")
+            throw NetworkError::cutShort();
         HttpResponse response;
         response.status = status.toInt();
         transfer.readFrom(reply, request.maxAnswerBytes);

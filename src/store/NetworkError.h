@@ -24,6 +24,12 @@ public:
         return NetworkError(QNetworkReply::TimeoutError, QStringLiteral("The request timed out."));
     }
 
+    // The connection ended before the whole answer had arrived.
+    static NetworkError cutShort() {
+        return NetworkError(QNetworkReply::RemoteHostClosedError,
+                            QStringLiteral("Connection closed"));
+    }
+
     // The answer was larger than the limit and was cut off.
     static NetworkError tooLarge(qint64 limitBytes) {
         const bool megabytes = limitBytes >= 1024 * 1024;

@@ -1,13 +1,19 @@
 #include "StoreHarness.h"
 
+#include "store/HttpTransport.h"
+#include "store/NetworkError.h"
 #include "support/EventLoopProbe.h"
 
 namespace {
 
-// An answer written byte for byte, after which the connection closes.
-ScriptedResponse rawBytes(QByteArray head, QByteArray body = {}) {
-    return ScriptedResponse::rawAnswer(
-        [head, body](RawConnection& c) { c.write(head) && c.write(body); });
+// An answer written byte for byte, after which the connection closes: at once, or a
+// moment later, so that the client has read every byte before it sees the close (Qt 6.4
+// then often reports no error at all).
+ScriptedResponse rawBytes(QByteArray head, QByteArray body = {},
+                          std::chrono::milliseconds closeAfter = 100ms) {
+    return ScriptedResponse::rawAnswer([head, body, closeAfter](RawConnection& c) {
+        c.write(head) && c.write(body) && (closeAfter == 0ms || c.pause(closeAfter));
+    });
 }
 
 // A chunked answer that never ends.
@@ -44,12 +50,21 @@ ScriptedResponse trickle() {
     });
 }
 
-// "METHOD path" of every request, repeats included.
+// "METHOD path" of every request. When a connection closes under a request, Qt may send
+// it once more on a fresh one; a request right after the same one counts once.
 QStringList everyRequest(const ScriptedHttpServer& server) {
     QStringList out;
-    for (const RecordedRequest& r : server.requests())
-        out << QString::fromUtf8(r.method + ' ' + r.path);
+    for (const RecordedRequest& r : server.requests()) {
+        const QString request = QString::fromUtf8(r.method + ' ' + r.path);
+        if (out.isEmpty() || out.last() != request)
+            out << request;
+    }
     return out;
+}
+
+// A row's answers cut short: Qt's second try gets the same cut answer.
+void cutAgain(StoreHarness& h, const ScriptedResponse& cut) {
+    h.server.setDefault(cut);
 }
 
 // Fills in {port} (the store's server) and {elsewhere} (a second listener) in the
@@ -87,6 +102,12 @@ TEST(HostileServer, AnswersAreBoundedAndTheTokenNeverLeavesItsOrigin) {
     const QString tooLarge = QStringLiteral("The server's answer is larger than 1 MB.");
     const QByteArray okHead = "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n";
     const ScriptedResponse board = reply(200, dashboardJson({"f2"}));
+    const QByteArray cutHead = okHead + "Content-Length: 500\r\n\r\n";
+    const ScriptedResponse cutUpload = rawBytes(cutHead, R"({"ok":true})");
+    const ScriptedResponse cutUploadAtOnce = rawBytes(cutHead, R"({"ok":true})", 0ms);
+    // Not chunked: Qt 6.4 takes a chunked answer whose last bytes come in the same read
+    // as the close for a whole one, and no reply API tells the two apart.
+    const ScriptedResponse cutDashboard = rawBytes(cutHead, R"({"user":)");
     QByteArray padded = dashboardJson({"f2"});
     padded.append(QByteArray(2'000'000 - padded.size(), ' '));
     // clang-format off
@@ -99,10 +120,12 @@ TEST(HostileServer, AnswersAreBoundedAndTheTokenNeverLeavesItsOrigin) {
          "https://127.0.0.1:{port}/api/usage")}, unavailable, {upload}},
         {"redirect within the origin", {reply(307).withHeader("Location", "/api/usage/v2"),
          okAnswer, board}, "", {upload, "POST /api/usage/v2", dashboardToday}, true, true},
-        {"upload answer cut short", {rawBytes(okHead + "Content-Length: 500\r\n\r\n",
-         R"({"ok":true})")}, closed, {upload}},
-        {"dashboard cut short", {okAnswer, rawBytes(okHead + "Transfer-Encoding: chunked\r\n\r\n"
-         "8\r\n{\"user\":\r\n")}, closed, {upload, dashboardToday}, true},
+        {"upload answer cut short", {cutUpload}, closed, {upload}, false, false,
+         [&](StoreHarness& h) { cutAgain(h, cutUpload); }},
+        {"upload answer cut short with the close", {cutUploadAtOnce}, closed, {upload}, false,
+         false, [&](StoreHarness& h) { cutAgain(h, cutUploadAtOnce); }},
+        {"dashboard cut short", {okAnswer, cutDashboard}, closed, {upload, dashboardToday}, true,
+         false, [&](StoreHarness& h) { cutAgain(h, cutDashboard); }},
         {"dashboard over the limit", {okAnswer, rawBytes(okHead + "Content-Length: " +
          QByteArray::number(padded.size()) + "\r\n\r\n", padded)}, tooLarge,
          {upload, dashboardToday}, true},
@@ -135,7 +158,7 @@ TEST(HostileServer, AnswersAreBoundedAndTheTokenNeverLeavesItsOrigin) {
 
         awaitTask(store.refresh(true), 15s);
 
-        EXPECT_LT(probe.longestGapMs(), 500) << "the event loop was held up";
+        EXPECT_LT(probe.longestBusyMs(), 500) << "the event loop was held up";
         EXPECT_FALSE(store.busy());
         EXPECT_EQ(store.error().value_or(QString()), row.error);
         EXPECT_EQ(everyRequest(h.server), row.sent);
@@ -152,7 +175,9 @@ TEST(HostileServer, AnswersAreBoundedAndTheTokenNeverLeavesItsOrigin) {
         // The app hung up on every raw answer: nothing keeps streaming into it, and its
         // next call goes through.
         if (row.hangsUp) {
-            EXPECT_TRUE(waitUntil([&] { return h.server.rawAnswersEnded() == rawAnswers; }, 5s));
+            // Requests past the scripted answers were Qt's second tries at a cut answer.
+            const int ended = rawAnswers + int(h.server.requestCount() - row.answers.size());
+            EXPECT_TRUE(waitUntil([&] { return h.server.rawAnswersEnded() == ended; }, 5s));
             h.server.enqueue(reply(200, dashboardJson({"f3"})));
             awaitTask(store.refresh(false), 10s);
             EXPECT_EQ(store.dashboard(), dashboard({"f3"}));
@@ -186,6 +211,30 @@ TEST(HostileServer, ADashboardAtTheSizeLimitLeavesTheMainThreadFree) {
     EXPECT_EQ(store.dashboard()->leaderboard.size(), rows);
     // Decoding this on the main thread holds the loop for far longer (seconds in a
     // debug build); the 50 ms target itself is measured by bench/main_thread_answer_bench.
-    EXPECT_LT(probe.longestGapMs(), 250);
-    RecordProperty("longest_event_loop_gap_ms", int(probe.longestGapMs()));
+    EXPECT_LT(probe.longestBusyMs(), 250);
+    RecordProperty("longest_main_thread_busy_ms", int(probe.longestBusyMs()));
+}
+
+// Whether Qt itself notices a close in the middle of a body depends on how the bytes
+// and the close fall into its reads; the transport must fail every time.
+TEST(HostileServer, EveryBodyCutShortFailsWhateverTheTiming) {
+    ScriptedHttpServer server;
+    QNetworkAccessManager manager;
+    const SendRequest send = networkTransport(&manager);
+    // Qt may try once more on a fresh connection: the same cut answer waits there.
+    // Qt misses about one close in five that comes 100 ms after the body.
+    for (int round = 0; round < 32; ++round) {
+        const std::chrono::milliseconds closeAfter = std::array{0ms, 20ms, 100ms, 100ms}[round % 4];
+        server.setDefault(rawBytes("HTTP/1.1 200 OK\r\nContent-Length: 500\r\n\r\n",
+                                   R"({"ok":true})", closeAfter));
+        try {
+            HttpRequest request;
+            request.url = server.url("/cut");
+            request.method = "GET";
+            awaitTask(send(request, {}), 10s);
+            ADD_FAILURE() << "a body cut after " << closeAfter.count() << " ms was taken whole";
+        } catch (const NetworkError& error) {
+            EXPECT_EQ(error.text(), "Connection closed");
+        }
+    }
 }

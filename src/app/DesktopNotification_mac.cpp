@@ -1,7 +1,0 @@
-#include "app/DesktopNotification.h"
-
-namespace varno {
-
-void showDesktopNotification(const QString&, const QString&) {}
-
-} // namespace varno
