@@ -151,7 +151,7 @@ void MenuBarController::trayRechecked() {
     if (!announcedNoTray_) {
         announcedNoTray_ = true;
         if (parts_.announceNoTray)
-            parts_.announceNoTray();
+            parts_.announceNoTray(parts_.notifier.get());
     }
 }
 
@@ -271,6 +271,12 @@ QRect MenuBarController::clickAnchor(const QPoint& pointer) {
 }
 
 QRect MenuBarController::openingAnchor() const {
+    // An XEmbed tray knows where the icon is, click or no click.
+    if (statusItem_) {
+        const QRect tray = statusItem_->geometry();
+        if (tray.isValid() && !tray.isEmpty())
+            return tray;
+    }
     if (const std::optional<QRect> remembered = anchors_.recall(currentScreens()))
         return *remembered;
     QRect available;

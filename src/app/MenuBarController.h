@@ -59,7 +59,7 @@ struct MenuBarParts {
     std::chrono::milliseconds trayRecheck = std::chrono::seconds(5);
     // Said once when there is still no tray at the first recheck: the user must learn
     // that Varno runs, and how to reach it.
-    std::function<void()> announceNoTray = &NoTrayNotice::announce;
+    std::function<void(Notifier*)> announceNoTray = &NoTrayNotice::announce;
     // The desktop bar under a point, for tray icons that report no geometry.
     std::function<std::optional<QRect>(const QPoint&)> desktopBarAt = &varno::desktopBarAt;
     // Writes plain text to the clipboard; true when reading it back gives the same text.
@@ -119,8 +119,9 @@ public:
     // without saying when it opens it.
     QMenu* contextMenu() const { return menu_.get(); }
 
-    // Where an opening without a click puts the panel: where the last click on the
-    // icon was, on that screen; the primary screen's top-right corner before any click.
+    // Where an opening without a click puts the panel: the icon, where the tray reports
+    // its place; else where the last click on the icon was, on that screen; else the
+    // primary screen's top-right corner.
     QRect openingAnchor() const;
 
     GlassPanel* panel() const { return panel_.get(); }

@@ -1,5 +1,6 @@
 // Varno on an XEmbed tray (trayer), where Qt embeds the icon itself: both clicks still
-// reach Varno, and its one menu hangs from the icon's bottom edge, not from the pointer.
+// reach Varno, and its one menu and its panel hang from the icon's bottom edge, not from
+// the pointer or a screen corner.
 
 #include "DesktopSession.h"
 
@@ -52,6 +53,25 @@ void onTrayer() {
         },
         20s))
         << "no icon in the tray";
+
+    // Before any click, `varno --toggle` (the pointer far away) hangs the panel from the
+    // icon too: trayer tells Qt where the icon is.
+    desktop.run(QStringLiteral("xdotool"), {"mousemove", "100", "500"});
+    EXPECT_EQ(desktop.run(varnoProgram, {"--toggle"}).first, 0);
+    std::optional<QRect> panel;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            panel = desktop.visibleWindow(QStringLiteral("^Varno leaderboard"));
+            return panel.has_value();
+        },
+        10s))
+        << "no panel opened";
+    EXPECT_GE(panel->top(), icon.bottom());
+    EXPECT_LE(panel->top(), 28 + 8);
+    EXPECT_GE(panel->right(), icon.left()) << "the panel is not under the icon";
+    EXPECT_EQ(desktop.run(varnoProgram, {"--toggle"}).first, 0);
+    ASSERT_TRUE(waitUntil(
+        [&] { return !desktop.visibleWindow(QStringLiteral("^Varno leaderboard")); }, 10s));
 
     // A right click on the icon's top half: one menu, hanging from the icon's bottom.
     desktop.click(QPoint(icon.center().x(), icon.top() + 2), 3);
