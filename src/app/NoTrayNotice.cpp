@@ -1,6 +1,6 @@
 #include "app/NoTrayNotice.h"
 
-#include "app/DesktopNotification.h"
+#include "app/Notifier.h"
 
 #include <cstdio>
 
@@ -22,11 +22,12 @@ QString notificationBody() {
                           "open the panel, or bind it to a keyboard shortcut.");
 }
 
-void announce() {
+void announce(Notifier* notifier) {
     const QByteArray text = terminalText().toLocal8Bit();
     std::fwrite(text.constData(), 1, static_cast<size_t>(text.size()), stderr);
     std::fflush(stderr);
-    showDesktopNotification(notificationSummary(), notificationBody());
+    if (notifier)
+        notifier->show(notificationSummary(), notificationBody(), QString());
 }
 
 } // namespace varno::NoTrayNotice

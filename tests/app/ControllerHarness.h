@@ -165,7 +165,7 @@ public:
         };
         if (!realQuit)
             parts.quitApplication = [this] { ++quitRequests; };
-        parts.announceNoTray = [this] { ++noTrayNotices; };
+        parts.announceNoTray = [this](Notifier*) { ++noTrayNotices; };
         parts.trayRecheck = std::chrono::milliseconds(5);
         parts.desktopBarAt = [this](const QPoint&) { return bar; };
         parts.loginItem = loginItem;
