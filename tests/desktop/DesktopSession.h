@@ -5,6 +5,7 @@
 // processes that end with the session.
 
 #include "support/AwaitTask.h"
+#include "support/ChildRun.h"
 
 #include <QColor>
 #include <QCoreApplication>
@@ -196,8 +197,11 @@ inline std::pair<bool, QString> runInPrivateSession(const char* marker, const QS
     else
         child.start(QStringLiteral("dbus-run-session"), {"--", self, filter});
     const bool finished = child.waitForFinished(timeoutMs);
-    if (!finished)
+    if (!finished) {
         child.kill();
+        child.waitForFinished(5000);
+    }
+    releasePrivateRuntime(runtime);
     const QString output = QString::fromLocal8Bit(child.readAll());
     return {finished && child.exitCode() == 0 && output.contains("[  PASSED  ] 1 test"), output};
 }

@@ -7,6 +7,7 @@
 #include "auth/SessionKeychain.h"
 
 #include "support/AwaitTask.h"
+#include "support/ChildRun.h"
 #include "support/DevServerProcess.h"
 #include "support/VirtualDisplay.h"
 
@@ -213,6 +214,7 @@ TEST(EndToEnd, SignInThroughTheBrowserUploadsKeepsTheSessionAndQuitEndsIt) {
          "--gtest_filter=EndToEnd.SignInThroughTheBrowserUploadsKeepsTheSessionAndQuitEndsIt",
          QCoreApplication::applicationFilePath(), keyringDaemon});
     const bool finished = child.waitForFinished(150000);
+    varno::test::releasePrivateRuntime(runtime);
     const QString output = QString::fromLocal8Bit(child.readAll());
     ASSERT_TRUE(finished) << "the end-to-end run did not finish:\n" << output.toStdString();
     EXPECT_EQ(child.exitCode(), 0) << output.toStdString();

@@ -1,7 +1,10 @@
 #include "ChildRun.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QProcess>
+#include <QStandardPaths>
 
 #include <gtest/gtest.h>
 
@@ -43,6 +46,23 @@ ChildRun runCurrentTestInChild(QProcessEnvironment env, QStringList wrapper,
              run.output.contains(QStringLiteral("[  PASSED  ] 1 test")))
         run.outcome = ChildRun::Outcome::passed;
     return run;
+}
+
+void releasePrivateRuntime(const QString& runtime) {
+    const QString doc = QDir(runtime).filePath(QStringLiteral("doc"));
+    if (runtime.isEmpty() || !QFileInfo::exists(doc))
+        return;
+    QString unmount = QStandardPaths::findExecutable(QStringLiteral("fusermount3"));
+    if (unmount.isEmpty())
+        unmount = QStandardPaths::findExecutable(QStringLiteral("fusermount"));
+    if (unmount.isEmpty())
+        return;
+    QProcess process;
+    process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    // Lazily: the portal may still hold it; "not mounted" is fine too.
+    process.start(unmount, {QStringLiteral("-u"), QStringLiteral("-z"), QStringLiteral("-q"), doc});
+    if (!process.waitForFinished(5000))
+        process.kill();
 }
 
 } // namespace varno::test

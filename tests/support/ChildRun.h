@@ -26,4 +26,9 @@ bool isChildRun();
 ChildRun runCurrentTestInChild(QProcessEnvironment env, QStringList wrapper = {},
                                std::chrono::milliseconds timeout = std::chrono::seconds(120));
 
+// Ends what a private D-Bus session may have left mounted in its runtime folder (the
+// document portal's FUSE folder `doc`, which goes away only some time after the bus),
+// so that the folder can be removed. Call once the session has ended.
+void releasePrivateRuntime(const QString& runtime);
+
 } // namespace varno::test
