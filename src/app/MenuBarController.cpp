@@ -159,8 +159,11 @@ void MenuBarController::createStatusItem() {
     if (!iconTheme_) {
         iconTheme_ = std::make_unique<TrayIconTheme>();
         connect(iconTheme_.get(), &TrayIconTheme::changed, this, [this] {
-            if (statusItem_)
-                statusItem_->setIcon(iconTheme_->icon());
+            if (!statusItem_)
+                return;
+            statusItem_->setIcon(iconTheme_->icon());
+            if (statusItem_->contextMenu())
+                rebuildMenu(menu_.get());
         });
     } else {
         iconTheme_->refresh();
@@ -177,8 +180,10 @@ void MenuBarController::createStatusItem() {
     // copy the app exports, and never reports that click. On an XEmbed tray both
     // clicks come here and the menu pops up at the icon's edge, as on the menu bar.
     // Set in the same turn as show(), before the host can ask for the item's menu.
-    if (!trayIsXEmbed())
+    if (!trayIsXEmbed()) {
         statusItem_->setContextMenu(menu_.get());
+        rebuildMenu(menu_.get()); // in the host's colours now
+    }
     emit statusItemShown();
 }
 
@@ -482,7 +487,11 @@ void MenuBarController::rebuildMenu(QMenu* menu) {
     menu->clear();
     menu->setToolTipsVisible(true);
     const bool signedInIdle = store_->session().has_value() && !store_->busy();
-    const QColor symbols = menu->palette().color(QPalette::WindowText);
+    // A StatusNotifierItem host draws the menu it reads in the tray's own colours, where
+    // the icon's colour is the one that shows; Qt draws any other menu in its palette.
+    const bool drawnByTray = statusItem_ && iconTheme_ && statusItem_->contextMenu() == menu;
+    const QColor symbols =
+        drawnByTray ? iconTheme_->colour() : menu->palette().color(QPalette::WindowText);
     using Symbol = MenuIcons::Symbol;
 
     QAction* refer = menu->addAction(MenuIcons::icon(Symbol::link, symbols),

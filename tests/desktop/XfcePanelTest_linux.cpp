@@ -14,6 +14,7 @@
 #include <QDBusObjectPath>
 #include <QDBusReply>
 #include <QDBusVariant>
+#include <QMap>
 #include <QThread>
 #include <gtest/gtest.h>
 
@@ -183,7 +184,14 @@ void onTheXfcePanel() {
     env.insert("QT_QPA_PLATFORM", "xcb");
     // As in an Xfce session: Qt then takes the GTK platform theme where it is installed.
     env.insert("XDG_CURRENT_DESKTOP", "XFCE");
-    desktop.start(varnoProgram, {});
+    // No icon theme for Varno (GTK's settings schemas stay): its menu then carries its
+    // own symbols, in a colour of its choosing, for the panel to draw.
+    QProcessEnvironment varnoEnv = env;
+    const QString dataDirs = desktop.path("data-dirs");
+    QDir().mkpath(dataDirs);
+    QFile::link(QStringLiteral("/usr/share/glib-2.0"), dataDirs + "/glib-2.0");
+    varnoEnv.insert("XDG_DATA_DIRS", dataDirs);
+    desktop.start(varnoProgram, {}, varnoEnv);
 
     // Registered with the watcher, under its proper title.
     QString service, itemPath;
@@ -297,8 +305,37 @@ void onTheXfcePanel() {
     EXPECT_TRUE(waitUntil([&] { return !panelOpen(); }, 10s)) << "the menu closes the panel";
     QThread::msleep(500);
     const QImage withMenu = desktop.screenshot(screenshots + "/xfce-menu.png");
+    ASSERT_FALSE(withMenu.isNull());
+    // The first row's symbol (the link), drawn by the panel in its dark menu: it must
+    // stand out from the menu as the tray icon does from the bar.
+    std::optional<QRect> menuWindow;
+    // (GTK's popup has no class of its own: any window hanging from the bar.)
+    for (const QRect& window : desktop.visibleWindows({"--name", ""}))
+        if (window.top() > bar.top() + bar.height() / 2 && window.top() < bar.bottom() + 8 &&
+            window.height() > 60 && window.width() < bar.width() / 2)
+            menuWindow = window;
+    ASSERT_TRUE(menuWindow) << "the panel showed no menu";
+    // The menu's body: the window's commonest colour, inside whatever shadow it has.
+    QMap<QRgb, int> counts;
+    for (int y = menuWindow->top(); y <= menuWindow->bottom(); ++y)
+        for (int x = menuWindow->left(); x <= menuWindow->right(); ++x)
+            ++counts[withMenu.pixel(x, y)];
+    const QRgb menuBackground =
+        std::max_element(counts.keyValueBegin(), counts.keyValueEnd(), [](auto a, auto b) {
+            return a.second < b.second;
+        })->first;
+    QRect body;
+    for (int y = menuWindow->top(); y <= menuWindow->bottom(); ++y)
+        for (int x = menuWindow->left(); x <= menuWindow->right(); ++x)
+            if (withMenu.pixel(x, y) == menuBackground)
+                body |= QRect(x, y, 1, 1);
+    double symbolContrast = 1;
+    for (int y = body.top() + 2; y < body.top() + 26; ++y)
+        for (int x = body.left() + 2; x < body.left() + 48; ++x)
+            symbolContrast = std::max(symbolContrast, test::contrastRatio(withMenu.pixelColor(x, y),
+                                                                          QColor(menuBackground)));
+    EXPECT_GE(symbolContrast, 3.0) << "the link symbol in the panel's menu";
     desktop.run(QStringLiteral("xdotool"), {"key", "Escape"});
-    EXPECT_FALSE(withMenu.isNull());
 }
 
 TEST(XfcePanel, MenuIconAndPanelPlaceOnAStatusNotifierTray) {
