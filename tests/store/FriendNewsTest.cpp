@@ -10,16 +10,16 @@ const QString today = QStringLiteral("2026-12-05");
 
 // "*me:1200000" is the user's own row, "ann:2500000" a friend; names are the ids
 // with a capital letter.
-LeaderboardEntry row(const QString& spec) {
-    const bool isMe = spec.startsWith('*');
-    const QString id = spec.mid(isMe ? 1 : 0).section(':', 0, 0);
-    const qint64 total = spec.section(':', 1).toLongLong();
+LeaderboardEntry row(const QString& text) {
+    const bool isMe = text.startsWith('*');
+    const QString id = text.mid(isMe ? 1 : 0).section(':', 0, 0);
+    const qint64 total = text.section(':', 1).toLongLong();
     return {id, id.left(1).toUpper() + id.mid(1), isMe, total, 0, total, "t", std::nullopt};
 }
 
 // "r1:ann:in", "r2:bob:out", "r3:cy:in:accepted".
-FriendRequest request(const QString& spec) {
-    const QStringList parts = spec.split(':');
+FriendRequest request(const QString& text) {
+    const QStringList parts = text.split(':');
     const QString name = parts[1].left(1).toUpper() + parts[1].mid(1);
     return {parts[0], name, parts[2] == "in", parts.size() > 3};
 }
@@ -144,10 +144,10 @@ TEST(FriendNews, WhatEachLoadAnnounces) {
         input.account = account;
         input.previousAccount = r.previousAccount;
         input.seen = r.seen;
-        for (const QString& spec : r.board)
-            input.dashboard.leaderboard << row(spec);
-        for (const QString& spec : r.requests)
-            input.dashboard.requests << request(spec);
+        for (const QString& text : r.board)
+            input.dashboard.leaderboard << row(text);
+        for (const QString& text : r.requests)
+            input.dashboard.requests << request(text);
         input.hidden = r.hidden;
         input.today = today;
         input.enabled = r.enabled;
