@@ -6,6 +6,7 @@
 #include "app/TrayIconTheme.h"
 
 #include "support/AwaitTask.h"
+#include "support/Contrast.h"
 
 #include <QDBusConnection>
 #include <QDBusContext>
@@ -25,19 +26,6 @@ namespace {
 using Scheme = AppearanceWatcher::ColorScheme;
 using test::waitUntil;
 
-// WCAG contrast ratio of two opaque colours.
-double contrast(const QColor& a, const QColor& b) {
-    const auto luminance = [](const QColor& c) {
-        const auto channel = [](double v) {
-            return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
-        };
-        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) +
-               0.0722 * channel(c.blueF());
-    };
-    const double la = luminance(a), lb = luminance(b);
-    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
-}
-
 TEST(TrayIconTheme, TheTraysOwnColourThenTheDesktopsPreferenceThenThePalette) {
     const QColor xfceDarkPanel(0x33, 0x33, 0x33), lightBar(0xf6, 0xf5, 0xf4);
     const QColor darkWindow(0x30, 0x30, 0x30), lightWindow(0xef, 0xef, 0xef);
@@ -47,8 +35,9 @@ TEST(TrayIconTheme, TheTraysOwnColourThenTheDesktopsPreferenceThenThePalette) {
     ASSERT_TRUE(xfce);
     EXPECT_EQ(xfce->name(), "#eeeeec");
     for (const Scheme scheme : {Scheme::NoPreference, Scheme::PreferLight, Scheme::PreferDark})
-        EXPECT_GT(contrast(TrayIconTheme::colourFor(xfce, scheme, lightWindow), xfceDarkPanel),
-                  4.5);
+        EXPECT_GT(
+            test::contrastRatio(TrayIconTheme::colourFor(xfce, scheme, lightWindow), xfceDarkPanel),
+            4.5);
 
     struct Case {
         Scheme scheme;
@@ -64,7 +53,8 @@ TEST(TrayIconTheme, TheTraysOwnColourThenTheDesktopsPreferenceThenThePalette) {
     for (const Case& c : cases)
         EXPECT_EQ(TrayIconTheme::colourFor(std::nullopt, c.scheme, c.window), c.expected);
     EXPECT_GT(
-        contrast(TrayIconTheme::colourFor(std::nullopt, Scheme::PreferLight, darkWindow), lightBar),
+        test::contrastRatio(TrayIconTheme::colourFor(std::nullopt, Scheme::PreferLight, darkWindow),
+                            lightBar),
         4.5);
 
     // Colours a tray cannot mean: too few values, or beyond 16 bits.

@@ -6,6 +6,7 @@
 
 #include "support/AwaitTask.h"
 #include "support/ChildRun.h"
+#include "support/Contrast.h"
 
 #include <QColor>
 #include <QCoreApplication>
@@ -150,19 +151,6 @@ private:
     QProcessEnvironment environment_;
     std::vector<std::unique_ptr<QProcess>> processes_;
 };
-
-// WCAG contrast ratio of two opaque colours.
-inline double contrastRatio(const QColor& a, const QColor& b) {
-    const auto luminance = [](const QColor& c) {
-        const auto channel = [](double v) {
-            return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
-        };
-        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) +
-               0.0722 * channel(c.blueF());
-    };
-    const double la = luminance(a), lb = luminance(b);
-    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
-}
 
 // Reruns the current test inside a private D-Bus session (with an unlocked keyring when
 // asked), as a child that sees `marker` set; returns its output for the parent to check.
