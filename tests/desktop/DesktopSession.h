@@ -152,46 +152,12 @@ private:
     std::vector<std::unique_ptr<QProcess>> processes_;
 };
 
-// Reruns the current test inside a private D-Bus session (with an unlocked keyring when
-// asked), as a child that sees `marker` set; returns its output for the parent to check.
-inline std::pair<bool, QString> runInPrivateSession(const char* marker, const QString& testName,
-                                                    bool keyring, int timeoutMs) {
-    QTemporaryDir dir;
-    const QString runtime = dir.filePath("runtime");
-    QDir().mkpath(dir.filePath("home"));
-    QDir().mkpath(runtime);
-    QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const char* name :
-         {"DBUS_SESSION_BUS_ADDRESS", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME",
-          "GNOME_KEYRING_CONTROL", "DISPLAY", "WAYLAND_DISPLAY"})
-        env.remove(QString::fromLatin1(name));
-    env.insert("HOME", dir.filePath("home"));
-    env.insert("XDG_RUNTIME_DIR", runtime);
-    env.insert(QString::fromLatin1(marker), "1");
-    env.insert("QT_QPA_PLATFORM", "offscreen");
-    env.insert("VARNO_SCREENSHOTS", DesktopSession::screenshotFolder());
-    QProcess child;
-    child.setProcessEnvironment(env);
-    child.setProcessChannelMode(QProcess::MergedChannels);
-    const QString self = QCoreApplication::applicationFilePath();
-    const QString filter = QStringLiteral("--gtest_filter=") + testName;
-    if (keyring)
-        child.start(QStringLiteral("dbus-run-session"),
-                    {"--", "sh", "-c",
-                     "printf pw | gnome-keyring-daemon --unlock --components=secrets >/dev/null "
-                     "&& exec \"$0\" \"$1\"",
-                     self, filter});
-    else
-        child.start(QStringLiteral("dbus-run-session"), {"--", self, filter});
-    const bool finished = child.waitForFinished(timeoutMs);
-    if (!finished) {
-        child.kill();
-        child.waitForFinished(5000);
-    }
-    releasePrivateRuntime(runtime);
-    const QString output = QString::fromLocal8Bit(child.readAll());
-    return {finished && child.exitCode() == 0 && output.contains("[  PASSED  ] 1 test"), output};
+// The current test again in a private D-Bus session (see runInPrivateSession), saving its
+// screenshots where the parent would.
+inline ChildRun runOnPrivateDesktop(bool keyring, std::chrono::milliseconds timeout) {
+    QProcessEnvironment env;
+    env.insert(QStringLiteral("VARNO_SCREENSHOTS"), DesktopSession::screenshotFolder());
+    return runInPrivateSession(keyring, timeout, env);
 }
 
 } // namespace varno::test

@@ -16,8 +16,6 @@ namespace {
 using test::DesktopSession;
 using test::waitUntil;
 
-const char* childMarker = "VARNO_WESTON_CHILD";
-
 #ifndef VARNO_TOOL_VARNO
 #define VARNO_TOOL_VARNO ""
 #endif
@@ -123,7 +121,7 @@ void onWestonWithoutATray() {
 }
 
 TEST(WestonWithoutTray, SaysSoOnceAndTheToggleOpensThePanel) {
-    if (qEnvironmentVariableIsSet(childMarker)) {
+    if (test::isChildRun()) {
         onWestonWithoutATray();
         return;
     }
@@ -133,10 +131,9 @@ TEST(WestonWithoutTray, SaysSoOnceAndTheToggleOpensThePanel) {
         GTEST_SKIP() << "needs "
                      << (missing.isEmpty() ? "the varno program" : missing.toStdString())
                      << " (scripts/setup installs them)";
-    const auto [passed, output] = test::runInPrivateSession(
-        childMarker, QStringLiteral("WestonWithoutTray.SaysSoOnceAndTheToggleOpensThePanel"), false,
-        120000);
-    EXPECT_TRUE(passed) << output.toStdString();
+    const test::ChildRun child =
+        test::runOnPrivateDesktop(false, std::chrono::milliseconds(120000));
+    EXPECT_EQ(child.outcome, test::ChildRun::Outcome::passed) << child.output.toStdString();
 }
 
 } // namespace

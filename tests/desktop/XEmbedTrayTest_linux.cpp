@@ -16,8 +16,6 @@ namespace {
 using test::DesktopSession;
 using test::waitUntil;
 
-const char* childMarker = "VARNO_XEMBED_CHILD";
-
 #ifndef VARNO_TOOL_VARNO
 #define VARNO_TOOL_VARNO ""
 #endif
@@ -97,7 +95,7 @@ void onTrayer() {
 }
 
 TEST(XEmbedTray, BothClicksReachVarnoAndTheMenuHangsFromTheIcon) {
-    if (qEnvironmentVariableIsSet(childMarker)) {
+    if (test::isChildRun()) {
         onTrayer();
         return;
     }
@@ -107,10 +105,8 @@ TEST(XEmbedTray, BothClicksReachVarnoAndTheMenuHangsFromTheIcon) {
         GTEST_SKIP() << "needs "
                      << (missing.isEmpty() ? "the varno program" : missing.toStdString())
                      << " (scripts/setup installs them)";
-    const auto [passed, output] = test::runInPrivateSession(
-        childMarker, QStringLiteral("XEmbedTray.BothClicksReachVarnoAndTheMenuHangsFromTheIcon"),
-        false, 90000);
-    EXPECT_TRUE(passed) << output.toStdString();
+    const test::ChildRun child = test::runOnPrivateDesktop(false, std::chrono::milliseconds(90000));
+    EXPECT_EQ(child.outcome, test::ChildRun::Outcome::passed) << child.output.toStdString();
 }
 
 } // namespace

@@ -28,8 +28,6 @@ namespace {
 using test::DesktopSession;
 using test::waitUntil;
 
-const char* childMarker = "VARNO_XFCE_CHILD";
-
 #ifndef VARNO_TOOL_VARNO
 #define VARNO_TOOL_VARNO ""
 #endif
@@ -339,7 +337,7 @@ void onTheXfcePanel() {
 }
 
 TEST(XfcePanel, MenuIconAndPanelPlaceOnAStatusNotifierTray) {
-    if (qEnvironmentVariableIsSet(childMarker)) {
+    if (test::isChildRun()) {
         onTheXfcePanel();
         return;
     }
@@ -350,13 +348,11 @@ TEST(XfcePanel, MenuIconAndPanelPlaceOnAStatusNotifierTray) {
         GTEST_SKIP() << "needs "
                      << (missing.isEmpty() ? "the varno program" : missing.toStdString())
                      << " (scripts/setup installs them)";
-    const auto [passed, output] = test::runInPrivateSession(
-        childMarker, QStringLiteral("XfcePanel.MenuIconAndPanelPlaceOnAStatusNotifierTray"), true,
-        170000);
-    EXPECT_TRUE(passed) << output.toStdString();
-    const qsizetype at = output.indexOf("icon contrast");
+    const test::ChildRun child = test::runOnPrivateDesktop(true, std::chrono::milliseconds(170000));
+    EXPECT_EQ(child.outcome, test::ChildRun::Outcome::passed) << child.output.toStdString();
+    const qsizetype at = child.output.indexOf("icon contrast");
     if (at >= 0)
-        std::cout << output.mid(at).section('\n', 0, 0).toStdString() << '\n';
+        std::cout << child.output.mid(at).section('\n', 0, 0).toStdString() << '\n';
 }
 
 } // namespace

@@ -32,8 +32,6 @@ namespace {
 using test::DesktopSession;
 using test::waitUntil;
 
-const char* childMarker = "VARNO_NOTIFICATIONS_CHILD";
-
 #ifndef VARNO_TOOL_VARNO
 #define VARNO_TOOL_VARNO ""
 #endif
@@ -280,7 +278,7 @@ void notificationsOnARealDaemon() {
 }
 
 TEST(EndToEnd, NotificationsOnARealDaemonAppearOnceAndFollowTheSetting) {
-    if (qEnvironmentVariableIsSet(childMarker)) {
+    if (test::isChildRun()) {
         notificationsOnARealDaemon();
         return;
     }
@@ -291,11 +289,8 @@ TEST(EndToEnd, NotificationsOnARealDaemonAppearOnceAndFollowTheSetting) {
         GTEST_SKIP() << "needs "
                      << (missing.isEmpty() ? "the varno program" : missing.toStdString())
                      << " (scripts/setup installs them)";
-    const auto [passed, output] = test::runInPrivateSession(
-        childMarker,
-        QStringLiteral("EndToEnd.NotificationsOnARealDaemonAppearOnceAndFollowTheSetting"), true,
-        170000);
-    EXPECT_TRUE(passed) << output.toStdString();
+    const test::ChildRun child = test::runOnPrivateDesktop(true, std::chrono::milliseconds(170000));
+    EXPECT_EQ(child.outcome, test::ChildRun::Outcome::passed) << child.output.toStdString();
 }
 
 } // namespace

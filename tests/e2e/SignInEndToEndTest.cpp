@@ -28,8 +28,6 @@ using varno::test::waitUntil;
 
 namespace {
 
-const char* childMarker = "VARNO_E2E_CHILD";
-
 #ifndef VARNO_TOOL_VARNO
 #define VARNO_TOOL_VARNO ""
 #endif
@@ -95,7 +93,6 @@ void signInThroughTheBrowser() {
     QFile::setPermissions(browser, QFile::ReadOwner | QFile::ExeOwner);
 
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove(QString::fromLatin1(childMarker));
     env.insert("XDG_CONFIG_HOME", dir.filePath("config"));
     env.insert("XDG_DATA_HOME", dir.filePath("data"));
     env.insert("CODEXBAR_CLI", QStringLiteral(VARNO_TOOL_FAKE_CODEXBAR));
@@ -172,7 +169,7 @@ void signInThroughTheBrowser() {
 } // namespace
 
 TEST(EndToEnd, SignInThroughTheBrowserUploadsKeepsTheSessionAndQuitEndsIt) {
-    if (qEnvironmentVariableIsSet(childMarker)) {
+    if (varno::test::isChildRun()) {
         signInThroughTheBrowser();
         return;
     }
@@ -186,37 +183,8 @@ TEST(EndToEnd, SignInThroughTheBrowserUploadsKeepsTheSessionAndQuitEndsIt) {
     if (!display.isRunning())
         GTEST_SKIP() << display.error().toStdString();
 
-    QTemporaryDir dir;
-    const QString runtime = dir.filePath("runtime");
-    QDir().mkpath(dir.filePath("home"));
-    QDir().mkpath(runtime);
-    QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const char* name :
-         {"DBUS_SESSION_BUS_ADDRESS", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME",
-          "GNOME_KEYRING_CONTROL", "DISPLAY", "WAYLAND_DISPLAY", "BROWSER"})
-        env.remove(QString::fromLatin1(name));
-    env.insert("HOME", dir.filePath("home"));
-    env.insert("XDG_RUNTIME_DIR", runtime);
-    env.insert(QString::fromLatin1(childMarker), "1");
+    QProcessEnvironment env;
     env.insert("VARNO_E2E_DISPLAY", display.name());
-    env.insert("QT_QPA_PLATFORM", "offscreen");
-
-    QProcess child;
-    child.setProcessEnvironment(env);
-    child.setProcessChannelMode(QProcess::MergedChannels);
-    child.start(
-        dbusRunSession,
-        {"--", "sh", "-c",
-         "printf pw | \"$1\" --unlock --components=secrets >/dev/null && "
-         "exec \"$0\" "
-         "--gtest_filter=EndToEnd.SignInThroughTheBrowserUploadsKeepsTheSessionAndQuitEndsIt",
-         QCoreApplication::applicationFilePath(), keyringDaemon});
-    const bool finished = child.waitForFinished(150000);
-    varno::test::releasePrivateRuntime(runtime);
-    const QString output = QString::fromLocal8Bit(child.readAll());
-    ASSERT_TRUE(finished) << "the end-to-end run did not finish:\n" << output.toStdString();
-    EXPECT_EQ(child.exitCode(), 0) << output.toStdString();
-    EXPECT_TRUE(output.contains("[  PASSED  ] 1 test")) << output.toStdString();
+    const varno::test::ChildRun child = varno::test::runInPrivateSession(true, 150s, env);
+    EXPECT_EQ(child.outcome, varno::test::ChildRun::Outcome::passed) << child.output.toStdString();
 }

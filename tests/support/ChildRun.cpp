@@ -2,9 +2,11 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -48,7 +50,10 @@ ChildRun runCurrentTestInChild(QProcessEnvironment env, QStringList wrapper,
     return run;
 }
 
-void releasePrivateRuntime(const QString& runtime) {
+// Ends what a private D-Bus session may have left mounted in its runtime folder (the
+// document portal's FUSE folder `doc`, which goes away only some time after the bus),
+// so that the folder can be removed.
+static void releasePrivateRuntime(const QString& runtime) {
     const QString doc = QDir(runtime).filePath(QStringLiteral("doc"));
     if (runtime.isEmpty() || !QFileInfo::exists(doc))
         return;
@@ -63,6 +68,33 @@ void releasePrivateRuntime(const QString& runtime) {
     process.start(unmount, {QStringLiteral("-u"), QStringLiteral("-z"), QStringLiteral("-q"), doc});
     if (!process.waitForFinished(5000))
         process.kill();
+}
+
+ChildRun runInPrivateSession(bool keyring, std::chrono::milliseconds timeout,
+                             const QProcessEnvironment& environment) {
+    QTemporaryDir dir;
+    const QString runtime = dir.filePath(QStringLiteral("runtime"));
+    QDir().mkpath(dir.filePath(QStringLiteral("home")));
+    QDir().mkpath(runtime);
+    QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name :
+         {"DBUS_SESSION_BUS_ADDRESS", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME",
+          "GNOME_KEYRING_CONTROL", "DISPLAY", "WAYLAND_DISPLAY", "BROWSER"})
+        env.remove(QString::fromLatin1(name));
+    env.insert(QStringLiteral("HOME"), dir.filePath(QStringLiteral("home")));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    for (const QString& name : environment.keys())
+        env.insert(name, environment.value(name));
+    QStringList wrapper{QStringLiteral("dbus-run-session"), QStringLiteral("--")};
+    if (keyring)
+        wrapper << QStringLiteral("sh") << QStringLiteral("-c")
+                << QStringLiteral("printf pw | gnome-keyring-daemon --unlock --components=secrets "
+                                  ">/dev/null && exec \"$0\" \"$1\"");
+    ChildRun run = runCurrentTestInChild(env, wrapper, timeout);
+    releasePrivateRuntime(runtime);
+    return run;
 }
 
 } // namespace varno::test

@@ -26,9 +26,10 @@ bool isChildRun();
 ChildRun runCurrentTestInChild(QProcessEnvironment env, QStringList wrapper = {},
                                std::chrono::milliseconds timeout = std::chrono::seconds(120));
 
-// Ends what a private D-Bus session may have left mounted in its runtime folder (the
-// document portal's FUSE folder `doc`, which goes away only some time after the bus),
-// so that the folder can be removed. Call once the session has ended.
-void releasePrivateRuntime(const QString& runtime);
+// Runs the current test again as runCurrentTestInChild() does, inside a private D-Bus
+// session (dbus-run-session) with its own HOME and XDG_RUNTIME_DIR, on no display, with an
+// unlocked gnome-keyring when asked. `environment` adds to or overrides the child's.
+ChildRun runInPrivateSession(bool keyring, std::chrono::milliseconds timeout,
+                             const QProcessEnvironment& environment = {});
 
 } // namespace varno::test
