@@ -46,6 +46,13 @@ struct AnswerTransfer {
     QByteArray body;
     qint64 headerBytes = 0;
     std::optional<QString> stoppedBecause;
+    // Body bytes as Qt counts them, and the length the answer announced (-1: none).
+    qint64 received = 0;
+    qint64 announced = -1;
+
+    // Qt 6.4 ends a reply without an error when the connection closes after part of a
+    // body whose length was announced; only the count tells that it was cut.
+    bool endedEarly() const { return announced > 0 && received < announced; }
 
     void stop(const QString& reason) {
         if (stoppedBecause)
@@ -117,6 +124,11 @@ TelemetryTransport telemetryNetworkTransport() {
         QObject::connect(reply, &QNetworkReply::metaDataChanged, reply,
                          [transfer] { transfer->headersArrived(); });
         QObject::connect(reply, &QNetworkReply::readyRead, reply, [transfer] { transfer->take(); });
+        QObject::connect(reply, &QNetworkReply::downloadProgress, reply,
+                         [transfer](qint64 received, qint64 total) {
+                             transfer->received = received;
+                             transfer->announced = total;
+                         });
         auto* deadline = new QTimer(reply);
         deadline->setSingleShot(true);
         QObject::connect(deadline, &QTimer::timeout, reply,
@@ -138,6 +150,8 @@ TelemetryTransport telemetryNetworkTransport() {
                                  response.transportError = transfer->stoppedBecause;
                              else if (isTransportFailure(reply->error(), status.isValid()))
                                  response.transportError = reply->errorString();
+                             else if (transfer->endedEarly())
+                                 response.transportError = QStringLiteral("Connection closed");
                              reply->deleteLater();
                              completion(std::move(response));
                          });
