@@ -2,6 +2,8 @@
 // keys can be sent and the screen read): it says once that it runs and how to reach
 // it, `varno --toggle` opens the panel and Escape closes it.
 
+#include "support/Programs.h"
+
 #include "DesktopSession.h"
 
 #include <QCoreApplication>
@@ -16,10 +18,7 @@ namespace {
 using test::DesktopSession;
 using test::waitUntil;
 
-#ifndef VARNO_TOOL_VARNO
-#define VARNO_TOOL_VARNO ""
-#endif
-const QString varnoProgram = QStringLiteral(VARNO_TOOL_VARNO);
+const QString varnoProgram = varno::test::varnoProgramPath();
 
 // How many pixels differ between two screenshots of the same size.
 int changedPixels(const QImage& a, const QImage& b) {

@@ -2,6 +2,8 @@
 // reach Varno, and its one menu and its panel hang from the icon's bottom edge, not from
 // the pointer or a screen corner.
 
+#include "support/Programs.h"
+
 #include "DesktopSession.h"
 
 #include <QCoreApplication>
@@ -16,10 +18,7 @@ namespace {
 using test::DesktopSession;
 using test::waitUntil;
 
-#ifndef VARNO_TOOL_VARNO
-#define VARNO_TOOL_VARNO ""
-#endif
-const QString varnoProgram = QStringLiteral(VARNO_TOOL_VARNO);
+const QString varnoProgram = varno::test::varnoProgramPath();
 
 void onTrayer() {
     DesktopSession desktop;

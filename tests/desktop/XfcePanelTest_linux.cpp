@@ -5,6 +5,7 @@
 #include "DesktopSession.h"
 
 #include "support/DevServerProcess.h"
+#include "support/Programs.h"
 
 #include <QCoreApplication>
 #include <QDBusArgument>
@@ -28,10 +29,7 @@ namespace {
 using test::DesktopSession;
 using test::waitUntil;
 
-#ifndef VARNO_TOOL_VARNO
-#define VARNO_TOOL_VARNO ""
-#endif
-const QString varnoProgram = QStringLiteral(VARNO_TOOL_VARNO);
+const QString varnoProgram = varno::test::varnoProgramPath();
 
 // Xfce's default top panel (dark, 26 high, square tray icons), with only the tray on it,
 // in the middle, so that the icon is the one thing drawn there and far from the

@@ -4,6 +4,7 @@
 #include "app/SingleInstance.h"
 
 #include "support/AwaitTask.h"
+#include "support/Programs.h"
 #include "support/ScriptedHttpServer.h"
 
 #include <QDir>
@@ -24,10 +25,6 @@ using varno::test::waitUntil;
 
 namespace {
 
-#ifndef VARNO_TOOL_VARNO
-#define VARNO_TOOL_VARNO ""
-#endif
-
 struct Finished {
     int exitCode = -1; // -1: did not end normally
     QString standardError;
@@ -36,7 +33,7 @@ struct Finished {
 Finished run(const QProcessEnvironment& env, const QStringList& arguments) {
     QProcess process;
     process.setProcessEnvironment(env);
-    process.start(QStringLiteral(VARNO_TOOL_VARNO), arguments);
+    process.start(varno::test::varnoProgramPath(), arguments);
     const bool ended =
         process.waitForFinished(15000) && process.exitStatus() == QProcess::NormalExit;
     if (!ended)
@@ -56,7 +53,7 @@ QString callbackOfSize(const QString& state, const QString& code, qsizetype enco
 } // namespace
 
 TEST(EndToEnd, LongSignInLinksAreUsedWholeOrNotAtAll) {
-    if (QStringLiteral(VARNO_TOOL_VARNO).isEmpty())
+    if (varno::test::varnoProgramPath().isEmpty())
         GTEST_SKIP() << "needs the varno program";
 
     const QString code = QString(64, u'c');
@@ -111,7 +108,7 @@ TEST(EndToEnd, LongSignInLinksAreUsedWholeOrNotAtAll) {
     QProcess app;
     app.setProcessEnvironment(env);
     app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    app.start(QStringLiteral(VARNO_TOOL_VARNO), {});
+    app.start(varno::test::varnoProgramPath(), {});
     ASSERT_TRUE(app.waitForStarted(10000));
     const auto startSignIn = [&](int starts) {
         // Retried until the app listens and has restored (no) session.

@@ -11,6 +11,7 @@
 
 #include "desktop/DesktopSession.h"
 #include "support/DevServerProcess.h"
+#include "support/Programs.h"
 
 #include <QDate>
 #include <QJsonArray>
@@ -32,10 +33,7 @@ namespace {
 using test::DesktopSession;
 using test::waitUntil;
 
-#ifndef VARNO_TOOL_VARNO
-#define VARNO_TOOL_VARNO ""
-#endif
-const QString varnoProgram = QStringLiteral(VARNO_TOOL_VARNO);
+const QString varnoProgram = varno::test::varnoProgramPath();
 
 class Run {
 public:

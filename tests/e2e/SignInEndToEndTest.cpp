@@ -9,6 +9,7 @@
 #include "support/AwaitTask.h"
 #include "support/ChildRun.h"
 #include "support/DevServerProcess.h"
+#include "support/Programs.h"
 #include "support/VirtualDisplay.h"
 
 #include <QCoreApplication>
@@ -28,10 +29,7 @@ using varno::test::waitUntil;
 
 namespace {
 
-#ifndef VARNO_TOOL_VARNO
-#define VARNO_TOOL_VARNO ""
-#endif
-const QString varnoProgram = QStringLiteral(VARNO_TOOL_VARNO);
+const QString varnoProgram = varno::test::varnoProgramPath();
 
 // Runs a program to its end: its exit code (-1 when it did not end normally) and output.
 std::pair<int, QString>
