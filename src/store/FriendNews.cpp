@@ -1,6 +1,7 @@
 #include "store/FriendNews.h"
 
 #include "model/Formatting.h"
+#include "model/OutsideText.h"
 
 #include <QSet>
 
@@ -24,11 +25,6 @@ std::optional<QStringList> textList(const QVariant& value) {
         list.append(element.toString());
     }
     return list;
-}
-
-bool isDirectionControl(char16_t c) {
-    return c == 0x061C || c == 0x200E || c == 0x200F || (c >= 0x202A && c <= 0x202E) ||
-           (c >= 0x2066 && c <= 0x2069);
 }
 
 // "Ann, Bob and 3 more" for five names.
@@ -69,30 +65,7 @@ std::optional<SeenFriendNews> SeenFriendNews::fromVariant(const QVariant& value)
 namespace FriendNews {
 
 QString displayName(const QString& name) {
-    constexpr qsizetype maxLength = 64;
-    QString clean;
-    clean.reserve(std::min(name.size(), maxLength * 2));
-    bool pendingSpace = false;
-    for (const QChar c : name) {
-        if (c.isSpace() || c.category() == QChar::Other_Control) {
-            pendingSpace = !clean.isEmpty();
-            continue;
-        }
-        if (isDirectionControl(c.unicode()))
-            continue;
-        if (pendingSpace)
-            clean.append(QLatin1Char(' '));
-        pendingSpace = false;
-        clean.append(c);
-        if (clean.size() > maxLength)
-            break;
-    }
-    if (clean.size() > maxLength) {
-        qsizetype cut = maxLength - 1;
-        if (clean.at(cut - 1).isHighSurrogate())
-            --cut;
-        clean = clean.left(cut).trimmed() + QChar(0x2026);
-    }
+    const QString clean = boundedText(name, maxNameLength);
     return clean.isEmpty() ? QStringLiteral("Someone") : clean;
 }
 
