@@ -1,4 +1,5 @@
 #include "auth/SessionKeychain.h"
+#include "auth/KeychainSessionStorage.h"
 #include "auth/MemorySecretStore.h"
 #include "auth/QtKeychainSecretStore.h"
 #include "model/Errors.h"
@@ -43,6 +44,12 @@ void roundTripAgainstTheRunningService() {
     awaitTask(SessionKeychain::remove(store));
     EXPECT_EQ(awaitTask(SessionKeychain::read(store)), std::nullopt);
     awaitTask(SessionKeychain::remove(store)); // already gone: silent
+
+    // Where a keyring answers, the commands without a desktop use it too.
+    QTemporaryDir dir;
+    const auto storage =
+        awaitTask(SessionStorage::forThisMachine(store, dir.filePath("Varno/session.json")));
+    EXPECT_NE(dynamic_cast<KeychainSessionStorage*>(storage.get()), nullptr);
 }
 
 } // namespace
