@@ -7,18 +7,19 @@
 #include "app/TrayIconTheme.h"
 #include "async/Background.h"
 #include "async/CancellationError.h"
+#include "auth/CallbackRouter.h"
 #include "model/Errors.h"
 #include "store/AppStore.h"
 #include "store/FriendNewsWatcher.h"
 #include "ui/Alert.h"
 #include "ui/PanelPlacement.h"
+#include "ui/SignInLinkWindow.h"
 #include "ui/VarnoView.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
 #include <QCursor>
-#include <QEventLoop>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QMessageBox>
@@ -26,7 +27,6 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <iterator>
 
 namespace varno {
 
@@ -77,12 +77,19 @@ std::function<void()> MenuBarParts::defaultQuit() {
 MenuBarController::MenuBarController(MenuBarParts parts, QObject* parent)
     : QObject(parent), parts_(std::move(parts)), store_(parts_.store) {
     Q_ASSERT(store_);
+    sync_ = std::make_unique<SyncService>(
+        SyncServiceParts{store_, parts_.readSession, parts_.sleeper, parts_.syncInterval});
+    connect(sync_.get(), &SyncService::automaticSyncStarted, this,
+            &MenuBarController::automaticSyncStarted);
+    if (parts_.router)
+        connect(parts_.router, &CallbackRouter::unclaimedSignInLink, this,
+                &MenuBarController::showSignInLinkFromElsewhere);
 }
 
 MenuBarController::~MenuBarController() {
-    for (const auto& job : {sessionRestorationTask_, automaticSyncTask_, signInTask_})
-        if (job)
-            job->cancel();
+    if (signInTask_)
+        signInTask_->cancel();
+    delete signInLinkWindow_.data();
     if (statusItem_)
         statusItem_->hide();
 }
@@ -136,8 +143,7 @@ void MenuBarController::applicationDidFinishLaunching() {
             });
     });
 
-    sessionRestorationTask_ =
-        Job::start([this](std::stop_token token) { return restoreSession(token); });
+    sync_->start();
 }
 
 void MenuBarController::trayRechecked() {
@@ -187,64 +193,8 @@ void MenuBarController::createStatusItem() {
     emit statusItemShown();
 }
 
-QCoro::Task<void> MenuBarController::restoreSession(std::stop_token token) {
-    QPointer<MenuBarController> self(this);
-    std::optional<SavedSession> session;
-    if (parts_.readSession)
-        session = co_await parts_.readSession(token);
-    if (!self || token.stop_requested())
-        co_return;
-    // The session's own server wins for this run; the user's settings keep theirs.
-    if (session)
-        store_->setServerURL(session->serverURL);
-    store_->setSession(session);
-    store_->setBusy(false);
-    store_->analytics()->capture(Analytics::Event::appLaunched);
-    automaticSyncTask_ =
-        Job::start([this](std::stop_token loopToken) { return syncLoop(loopToken); });
-    emit automaticSyncStarted();
-}
-
-QCoro::Task<void> MenuBarController::syncLoop(std::stop_token token) {
-    QPointer<MenuBarController> self(this);
-    const Sleeper sleeper = parts_.sleeper;
-    const auto interval = parts_.syncInterval;
-    AppStore* store = store_;
-    while (!token.stop_requested()) {
-        // A pass that finds the store busy returns at once: skipped, not queued.
-        if (store->session())
-            co_await store->refresh(true, token);
-        if (!self)
-            co_return;
-        co_await sleeper(interval, token); // throws on cancellation: the loop ends
-    }
-}
-
 void MenuBarController::applicationWillTerminate() {
-    const std::shared_ptr<Job> jobs[] = {sessionRestorationTask_, automaticSyncTask_, signInTask_};
-    for (const auto& job : jobs)
-        if (job)
-            job->cancel();
-    // The main loop has stopped by now: give the cancelled tasks a bounded turn of
-    // their own so that they abort their requests and unwind, instead of being
-    // abandoned mid-await.
-    const auto running = [&jobs] {
-        return std::any_of(std::begin(jobs), std::end(jobs),
-                           [](const auto& job) { return job && !job->isFinished(); });
-    };
-    if (running()) {
-        QEventLoop unwind;
-        QTimer::singleShot(2000, &unwind, &QEventLoop::quit);
-        for (const auto& job : jobs)
-            if (job)
-                connect(job.get(), &Job::finished, &unwind, [&unwind, &running] {
-                    if (!running())
-                        unwind.quit();
-                });
-        unwind.exec();
-    }
-    if (TelemetryClient* client = store_->analytics()->client())
-        client->flush();
+    sync_->stop({signInTask_});
 }
 
 void MenuBarController::clicked(QSystemTrayIcon::ActivationReason reason,
@@ -385,7 +335,7 @@ QCoro::Task<void> MenuBarController::runSignIn(std::stop_token token) {
     QPointer<MenuBarController> self(this);
     AppStore* store = store_;
     // A click during launch waits for the saved session before signing in anew.
-    if (auto restoration = sessionRestorationTask_)
+    if (auto restoration = sync_->sessionRestorationTask())
         co_await restoration->wait();
     if (self && !store->session() && !token.stop_requested())
         co_await store->loginWithGitHub(token);
@@ -475,6 +425,20 @@ QCoro::Task<void> MenuBarController::runSetStartAtLogin(std::shared_ptr<Job> pre
 void MenuBarController::quit() {
     if (parts_.quitApplication)
         parts_.quitApplication();
+}
+
+void MenuBarController::showSignInLinkFromElsewhere(const QString& link) {
+    // One window, whatever the number of links: the newest one shows.
+    if (!signInLinkWindow_) {
+        signInLinkWindow_ = new SignInLinkWindow(parts_.writeClipboard);
+        signInLinkWindow_->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    signInLinkWindow_->setLink(link);
+    signInLinkWindow_->present();
+}
+
+SignInLinkWindow* MenuBarController::signInLinkWindow() const {
+    return signInLinkWindow_.data();
 }
 
 void MenuBarController::menuStateChanged() {

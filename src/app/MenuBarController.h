@@ -3,6 +3,7 @@
 #include "app/DesktopBar.h"
 #include "app/NoTrayNotice.h"
 #include "app/PanelAnchor.h"
+#include "app/SyncService.h"
 #include "async/ContinuousClock.h"
 #include "async/Job.h"
 #include "model/Records.h"
@@ -29,6 +30,8 @@ namespace varno {
 class Alert;
 class AppStore;
 class Analytics;
+class CallbackRouter;
+class SignInLinkWindow;
 class FriendNewsWatcher;
 class Notifier;
 class TrayIconTheme;
@@ -75,14 +78,17 @@ struct MenuBarParts {
     // Shows them; a click opens the panel, and the friends sheet for a request.
     std::shared_ptr<Notifier> notifier;
     std::function<void()> quitApplication = defaultQuit();
+    // Where varno:// links arrive; a sign-in link that no sign-in here waits for is
+    // shown in a window of its own. Not owned; none leaves that window out.
+    CallbackRouter* router = nullptr;
 
     static std::function<bool(const QString&)> defaultClipboardWriter();
     static std::function<void()> defaultQuit();
 };
 
-// Owns the status item, the panel and the app's two long-running jobs (session
-// restoration at launch and the automatic sync loop), and carries out the status
-// item's clicks and its context menu.
+// Owns the status item, the panel and the sync service (session restoration at
+// launch and the automatic sync loop), and carries out the status item's clicks and
+// its context menu.
 class MenuBarController : public QObject {
     Q_OBJECT
 public:
@@ -112,6 +118,11 @@ public:
     void setStartAtLogin(bool enabled);
     void quit();
 
+    // A sign-in link that belongs to a sign-in started elsewhere: shown with "Copy
+    // link" and "Close", never acted on.
+    void showSignInLinkFromElsewhere(const QString& link);
+    SignInLinkWindow* signInLinkWindow() const;
+
     // Fills a menu with the items that apply right now.
     void rebuildMenu(QMenu* menu);
     // The status item's context menu: rebuilt each time it is about to show, and kept
@@ -127,8 +138,9 @@ public:
     GlassPanel* panel() const { return panel_.get(); }
     QSystemTrayIcon* statusItem() const { return statusItem_.get(); }
     bool isSigningIn() const { return isSigningIn_; }
-    Job* sessionRestorationTask() const { return sessionRestorationTask_.get(); }
-    Job* automaticSyncTask() const { return automaticSyncTask_.get(); }
+    Job* sessionRestorationTask() const { return sync_->sessionRestorationTask().get(); }
+    Job* automaticSyncTask() const { return sync_->automaticSyncTask().get(); }
+    SyncService* syncService() const { return sync_.get(); }
     // The latest change of Start at Login (each waits for the one before).
     Job* loginItemTask() const { return loginItemTask_.get(); }
 
@@ -151,8 +163,6 @@ private:
     void notificationClicked(const QString& tag);
     QRect clickAnchor(const QPoint& pointer);
     void showAlert(const QString& message, const QString& detail);
-    QCoro::Task<void> restoreSession(std::stop_token token);
-    QCoro::Task<void> syncLoop(std::stop_token token);
     QCoro::Task<void> runSignIn(std::stop_token token);
     QCoro::Task<void> runReferFriend(std::stop_token token);
     QCoro::Task<void> runSetStartAtLogin(std::shared_ptr<Job> previous, bool enabled,
@@ -167,8 +177,8 @@ private:
     PanelAnchor anchors_;
     bool announcedNoTray_ = false;
     std::unique_ptr<GlassPanel> panel_;
-    std::shared_ptr<Job> sessionRestorationTask_;
-    std::shared_ptr<Job> automaticSyncTask_;
+    std::unique_ptr<SyncService> sync_;
+    QPointer<SignInLinkWindow> signInLinkWindow_;
     std::shared_ptr<Job> signInTask_;
     std::shared_ptr<Job> loginItemTask_;
     bool isSigningIn_ = false;

@@ -2,45 +2,45 @@
 
 #include "analytics/client/TelemetryContext.h"
 #include "analytics/client/TelemetrySDK.h"
+#include "app/AppCore.h"
 #include "app/BundleInfo.h"
 #include "app/CommandLine.h"
+#include "app/Console.h"
 #include "app/DesktopEntry.h"
 #include "app/DisplayPlatform.h"
+#include "app/HeadlessApp.h"
+#include "app/InstanceStatus.h"
+#include "app/LeaderboardCommand.h"
 #include "app/LoginItem.h"
 #include "app/MenuBarController.h"
 #include "app/Notifier.h"
 #include "app/QuitSignals.h"
+#include "app/SignInCommand.h"
+#include "app/StatusCommand.h"
 #include "async/Background.h"
 #include "async/Job.h"
 #include "auth/CallbackRouter.h"
+#include "auth/GitHubLogin.h"
+#include "auth/KeychainSessionStorage.h"
 #include "auth/SessionKeychain.h"
 #include "model/Errors.h"
-#include "model/Settings.h"
 #include "store/AppStore.h"
 #include "store/FriendNewsWatcher.h"
-#include "store/HttpTransport.h"
 #include "ui/VarnoView.h"
-#include "usage/CodexBarReader.h"
 
 #include <QApplication>
 #include <QDateTime>
 #include <QFile>
-#include <QNetworkAccessManager>
 #include <QSaveFile>
-#include <QSettings>
 #include <QTimer>
+
+#include <unistd.h>
 
 #include <cstdio>
 
 namespace varno {
 
 namespace {
-
-void printTo(std::FILE* stream, const QString& text) {
-    const QByteArray bytes = text.toLocal8Bit();
-    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stream);
-    std::fflush(stream);
-}
 
 QString describeRegistration(const SchemeRegistration& result) {
     using Status = SchemeRegistration::Status;
@@ -93,27 +93,42 @@ int forwardToRunningInstance(SingleInstance& instance, const CommandLine& comman
     QCoreApplication app(argc, argv);
     const auto reply = instance.forward(requestFor(command));
     if (!reply) {
-        printTo(stderr, QStringLiteral("varno: Varno is running but did not answer. Quit it and "
-                                       "start it again.\n"));
+        printText(stderr, QStringLiteral("varno: Varno is running but did not answer. Quit it and "
+                                         "start it again.\n"));
         return 1;
     }
     if (*reply == SingleInstance::Reply::TooLong) {
-        printTo(stderr,
-                QStringLiteral("varno: this %1 is longer than Varno accepts (%2 bytes "
-                               "once encoded), so none of it was used.\n")
-                    .arg(command.action == CommandLine::Action::OpenURL ? QStringLiteral("link")
-                                                                        : QStringLiteral("request"))
-                    .arg(InstanceRequest::maxEncodedSize));
+        printText(stderr, QStringLiteral("varno: this %1 is longer than Varno accepts (%2 bytes "
+                                         "once encoded), so none of it was used.\n")
+                              .arg(command.action == CommandLine::Action::OpenURL
+                                       ? QStringLiteral("link")
+                                       : QStringLiteral("request"))
+                              .arg(InstanceRequest::maxEncodedSize));
         return 1;
     }
     if (*reply == SingleInstance::Reply::Ignored) {
+        // A Varno without a desktop has no panel to show.
+        if (command.action == CommandLine::Action::Run ||
+            command.action == CommandLine::Action::Toggle) {
+            const std::optional<InstanceStatus> running = InstanceStatus::ask(instance);
+            if (running && running->mode != InstanceStatus::Mode::tray) {
+                printText(stderr,
+                          QStringLiteral("varno: Varno is already running %1, without a panel. One "
+                                         "Varno runs per user: stop that one first%2.\n")
+                              .arg(running->whereRunning(),
+                                   running->mode == InstanceStatus::Mode::headless
+                                       ? QStringLiteral(" (systemctl --user stop varno)")
+                                       : QString()));
+                return 1;
+            }
+        }
         if (command.action == CommandLine::Action::OpenURL)
-            printTo(stderr, QStringLiteral("varno: no sign-in is waiting for this link, so it "
-                                           "was ignored.\n"));
+            printText(stderr, QStringLiteral("varno: no sign-in is waiting for this link, so it "
+                                             "was ignored.\n"));
         else if (command.action == CommandLine::Action::Development)
-            printTo(stderr, QStringLiteral("varno: development commands are off (start Varno "
-                                           "with VARNO_DEVELOPMENT=1), or the command is "
-                                           "unknown.\n"));
+            printText(stderr, QStringLiteral("varno: development commands are off (start Varno "
+                                             "with VARNO_DEVELOPMENT=1), or the command is "
+                                             "unknown.\n"));
     }
     return 0;
 }
@@ -142,26 +157,34 @@ int VarnoApp::main(int argc, char** argv) {
 
     switch (command.action) {
     case CommandLine::Action::Help:
-        printTo(stdout, CommandLine::usage());
+        printText(stdout, CommandLine::usage());
         return 0;
     case CommandLine::Action::Version: {
         const QVariantMap info = BundleInfo::main();
-        printTo(stdout,
-                QStringLiteral("Varno %1 (build %2)\n")
-                    .arg(info.value(QStringLiteral("CFBundleShortVersionString")).toString(),
-                         info.value(QStringLiteral("CFBundleVersion")).toString()));
+        printText(stdout,
+                  QStringLiteral("Varno %1 (build %2)\n")
+                      .arg(info.value(QStringLiteral("CFBundleShortVersionString")).toString(),
+                           info.value(QStringLiteral("CFBundleVersion")).toString()));
         return 0;
     }
     case CommandLine::Action::Invalid:
-        printTo(stderr, QStringLiteral("varno: %1\n%2").arg(command.error, CommandLine::usage()));
-        return 2;
+        printText(stderr, QStringLiteral("varno: %1\n%2").arg(command.error, CommandLine::usage()));
+        return exitStatus::usage;
+    case CommandLine::Action::SignIn:
+        return SignInCommand::main(argc, argv, command.server);
+    case CommandLine::Action::Headless:
+        return HeadlessApp::main(argc, argv);
+    case CommandLine::Action::Leaderboard:
+        return LeaderboardCommand::main(argc, argv);
+    case CommandLine::Action::Status:
+        return StatusCommand::main(argc, argv);
     case CommandLine::Action::RegisterURLHandler: {
         QCoreApplication app(argc, argv);
         SchemeRegistrationOptions options = registrationOptions();
         options.replaceExisting = true;
         const SchemeRegistration result = registerSchemeHandler(options);
         const bool ok = result.status != SchemeRegistration::Status::Failed;
-        printTo(ok ? stdout : stderr, describeRegistration(result));
+        printText(ok ? stdout : stderr, describeRegistration(result));
         return ok ? 0 : 1;
     }
     default:
@@ -175,17 +198,17 @@ int VarnoApp::main(int argc, char** argv) {
         command.action == CommandLine::Action::Development) {
         if (instance.isRunning())
             return forwardToRunningInstance(instance, command, argc, argv);
-        printTo(stderr, command.action == CommandLine::Action::OpenURL
-                            ? QStringLiteral("varno: Varno is not running, so this sign-in link "
-                                             "cannot be used. Start Varno and sign in again.\n")
-                            : QStringLiteral("varno: Varno is not running.\n"));
+        printText(stderr, command.action == CommandLine::Action::OpenURL
+                              ? QStringLiteral("varno: Varno is not running, so this sign-in link "
+                                               "cannot be used. Start Varno and sign in again.\n")
+                              : QStringLiteral("varno: Varno is not running.\n"));
         return 1;
     }
     SingleInstance::Role role;
     try {
         role = instance.claim();
     } catch (const AppError& error) {
-        printTo(stderr, QStringLiteral("varno: %1\n").arg(error.message()));
+        printText(stderr, QStringLiteral("varno: %1\n").arg(error.message()));
         return 1;
     }
     if (role == SingleInstance::Role::Secondary)
@@ -204,12 +227,13 @@ int VarnoApp::main(int argc, char** argv) {
     try {
         instance.listen();
     } catch (const AppError& error) {
-        printTo(stderr, QStringLiteral("varno: %1\n").arg(error.message()));
+        printText(stderr, QStringLiteral("varno: %1\n").arg(error.message()));
         return 1;
     }
 
     VarnoApp varno(VarnoAppOptions::fromEnvironment());
     instance.setHandler([&varno](const InstanceRequest& request) { return varno.handle(request); });
+    instance.setStatusSource([&varno] { return varno.status(); });
     app.installEventFilter(varno.router());
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &varno,
                      [&varno] { varno.controller()->applicationWillTerminate(); });
@@ -220,40 +244,26 @@ int VarnoApp::main(int argc, char** argv) {
 }
 
 VarnoApp::VarnoApp(VarnoAppOptions options, QObject* parent)
-    : QObject(parent), options_(std::move(options)),
-      analytics_(Analytics::configured(options_.bundleInfo, options_.telemetry)),
-      settings_(settings::openStandardSettings()),
-      network_(std::make_unique<QNetworkAccessManager>()), secrets_(SessionKeychain::systemStore()),
-      router_(std::make_unique<CallbackRouter>()) {
-    AppStoreActions actions;
-    actions.readUsage = [](std::stop_token token) {
-        return CodexBarReader::read(std::move(token));
-    };
-    actions.sendRequest = networkTransport(network_.get());
-    actions.saveSessionAsync = [secrets = secrets_](SavedSession session) {
-        return SessionKeychain::save(secrets, std::move(session));
-    };
-    actions.clearSessionAsync = [secrets = secrets_] { return SessionKeychain::remove(secrets); };
-    actions.openGitHub = [router = router_.get()](QUrl url, std::stop_token token) {
-        return router->openGitHub(std::move(url), std::move(token));
-    };
-    // Both roles are the user's own settings file.
-    store_ = std::make_unique<AppStore>(false, std::move(actions), &analytics_, settings_.get(),
-                                        settings_.get(), options_.bundleInfo);
-    friendNews_ = std::make_unique<FriendNewsWatcher>(store_.get(), settings_.get());
+    : QObject(parent), options_(std::move(options)) {
+    // The tray app keeps its session in the desktop's keyring, never in a file.
+    AppCoreOptions core;
+    core.bundleInfo = options_.bundleInfo;
+    core.telemetry = options_.telemetry;
+    core.sessionStorage = std::make_shared<KeychainSessionStorage>(SessionKeychain::systemStore());
+    core_ = std::make_unique<AppCore>(std::move(core));
+    AppStore* store = core_->store();
+    friendNews_ = std::make_unique<FriendNewsWatcher>(store, core_->settings());
 
     MenuBarParts parts;
-    parts.store = store_.get();
-    parts.readSession = [secrets = secrets_](std::stop_token) {
-        return SessionKeychain::read(secrets);
-    };
-    parts.panelContent = [this](PanelVisibility* visibility, std::function<void()> onSignIn,
-                                std::function<void()> onCancelSignIn) -> QWidget* {
+    parts.store = store;
+    parts.readSession = core_->sessionReader();
+    parts.panelContent = [this, store](PanelVisibility* visibility, std::function<void()> onSignIn,
+                                       std::function<void()> onCancelSignIn) -> QWidget* {
         VarnoViewActions viewActions;
         viewActions.signIn = std::move(onSignIn);
         viewActions.cancelSignIn = std::move(onCancelSignIn);
         viewActions.quit = [this] { controller_->quit(); };
-        auto* view = new VarnoView(store_.get(), std::move(viewActions));
+        auto* view = new VarnoView(store, std::move(viewActions));
         connect(visibility, &PanelVisibility::isVisibleChanged, view,
                 &VarnoView::setRefreshEnabled);
         view->setRefreshEnabled(visibility->isVisible());
@@ -262,7 +272,26 @@ VarnoApp::VarnoApp(VarnoAppOptions options, QObject* parent)
     parts.loginItem = LoginItem::forThisSystem();
     parts.friendNews = friendNews_.get();
     parts.notifier = Notifier::forThisSystem();
+    parts.router = core_->router();
     controller_ = std::make_unique<MenuBarController>(std::move(parts));
+}
+
+AppStore* VarnoApp::store() const {
+    return core_->store();
+}
+
+CallbackRouter* VarnoApp::router() const {
+    return core_->router();
+}
+
+QByteArray VarnoApp::status() const {
+    InstanceStatus status;
+    status.mode = InstanceStatus::Mode::tray;
+    status.process = ::getpid();
+    status.lastUpload = store()->lastSynced();
+    if (const auto& pass = controller_->syncService()->lastPass())
+        status.lastError = pass->error;
+    return status.toJson();
 }
 
 VarnoApp::~VarnoApp() {
@@ -310,7 +339,12 @@ SingleInstance::Reply VarnoApp::handle(const InstanceRequest& request) {
         controller_->togglePanel();
         return Reply::Accepted;
     case InstanceRequest::Kind::OpenURL:
-        return router_->deliver(request.argument) ? Reply::Accepted : Reply::Ignored;
+        if (router()->deliver(request.argument))
+            return Reply::Accepted;
+        // A sign-in link from elsewhere is shown in its own window by now.
+        return GitHubLogin::isCallbackLink(request.argument) ? Reply::Accepted : Reply::Ignored;
+    case InstanceRequest::Kind::Status:
+        return Reply::Ignored; // answered by the status source
     case InstanceRequest::Kind::Development:
         if (!options_.developmentCommands)
             return Reply::Ignored;

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "analytics/Analytics.h"
 #include "app/SingleInstance.h"
 
 #include <QObject>
@@ -9,16 +8,13 @@
 #include <memory>
 #include <optional>
 
-class QNetworkAccessManager;
-class QSettings;
-
 namespace varno {
 
+class AppCore;
 class AppStore;
 class CallbackRouter;
 class FriendNewsWatcher;
 class MenuBarController;
-class SecretStore;
 class TelemetryClient;
 
 struct VarnoAppOptions {
@@ -36,8 +32,8 @@ struct VarnoAppOptions {
     static VarnoAppOptions fromEnvironment();
 };
 
-// The composition root: the analytics wrapper, the store with its real actions,
-// the callback router, the menu-bar controller; runs the launch and quit steps.
+// The composition root of the tray app: the parts every Varno has (AppCore), friend
+// news and the menu-bar controller; runs the launch and quit steps.
 class VarnoApp : public QObject {
     Q_OBJECT
 public:
@@ -54,21 +50,18 @@ public:
     // A request forwarded by a second `varno` process.
     SingleInstance::Reply handle(const InstanceRequest& request);
 
-    AppStore* store() const { return store_.get(); }
+    AppStore* store() const;
     MenuBarController* controller() const { return controller_.get(); }
-    CallbackRouter* router() const { return router_.get(); }
+    CallbackRouter* router() const;
+    // What this Varno tells another `varno --status`.
+    QByteArray status() const;
 
 private:
     void writeStartupReport();
     void installSchemeHandlerInBackground();
 
     VarnoAppOptions options_;
-    Analytics analytics_;
-    std::unique_ptr<QSettings> settings_;
-    std::unique_ptr<QNetworkAccessManager> network_;
-    std::shared_ptr<SecretStore> secrets_;
-    std::unique_ptr<CallbackRouter> router_;
-    std::unique_ptr<AppStore> store_;
+    std::unique_ptr<AppCore> core_;
     std::unique_ptr<FriendNewsWatcher> friendNews_;
     std::unique_ptr<MenuBarController> controller_;
 };

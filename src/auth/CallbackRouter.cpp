@@ -1,5 +1,6 @@
 #include "auth/CallbackRouter.h"
 
+#include "auth/GitHubLogin.h"
 #include "auth/SignInCancelled.h"
 #include "model/Errors.h"
 
@@ -126,9 +127,21 @@ QCoro::Task<QString> CallbackRouter::openGitHub(QUrl url, std::stop_token token)
 }
 
 bool CallbackRouter::deliver(const QString& url) {
-    if (!isAppURL(url) || !isWaiting())
+    if (!isAppURL(url))
         return false;
+    if (!isWaiting()) {
+        if (GitHubLogin::isCallbackLink(url))
+            emit unclaimedSignInLink(url);
+        return false;
+    }
     current_->end(url, nullptr);
+    return true;
+}
+
+bool CallbackRouter::deliverPasted(const QString& text) {
+    if (!isWaiting())
+        return false;
+    current_->end(text, nullptr);
     return true;
 }
 

@@ -46,8 +46,14 @@ public:
     QCoro::Task<QString> openGitHub(QUrl url, std::stop_token token = {});
 
     // Hands a URL to the waiting sign-in. Returns false, changing nothing, when
-    // no sign-in waits or the text is not a varno:// URL.
+    // no sign-in waits or the text is not a varno:// URL. A sign-in link that no
+    // sign-in here waits for is announced as unclaimedSignInLink.
     bool deliver(const QString& url);
+
+    // Hands a line the user pasted to the waiting sign-in as it is, whatever it
+    // holds, so that the sign-in's own check judges it: a wrong paste fails with that
+    // check's message instead of leaving the user waiting. False when none waits.
+    bool deliverPasted(const QString& text);
 
     bool isWaiting() const;
 
@@ -56,6 +62,9 @@ public:
 
 signals:
     void waitingChanged(bool waiting);
+    // A sign-in link came while no sign-in here waits: it belongs to one started
+    // elsewhere (a terminal sign-in on another machine), or to one that has ended.
+    void unclaimedSignInLink(const QString& url);
 
 private:
     Opener opener_;

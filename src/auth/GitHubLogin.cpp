@@ -58,10 +58,7 @@ QString GitHubLogin::code(const QString& callbackText, const QString& expectedSt
             ? QUrlQuery(callback).queryItems(QUrl::FullyDecoded)
             : QList<QPair<QString, QString>>{};
 
-    // QUrl has lower-cased the scheme and host; they must be right as written.
-    const UrlText written = UrlText::split(callbackText);
-    if (!callback.isValid() || written.scheme != QLatin1String("varno") ||
-        written.host != QLatin1String("auth") || callback.path() != QLatin1String("/callback"))
+    if (!isCallbackLink(callbackText))
         throw AppError(notVerified);
 
     const QList<QString> states = itemValues(items, QStringLiteral("state"));
@@ -76,6 +73,14 @@ QString GitHubLogin::code(const QString& callbackText, const QString& expectedSt
         !isLowerHex(codes.first()))
         throw AppError(cancelledOrExpired);
     return codes.first();
+}
+
+bool GitHubLogin::isCallbackLink(const QString& text) {
+    const QUrl url(text);
+    // QUrl has lower-cased the scheme and host; they must be right as written.
+    const UrlText written = UrlText::split(text);
+    return url.isValid() && written.scheme == QLatin1String("varno") &&
+           written.host == QLatin1String("auth") && url.path() == QLatin1String("/callback");
 }
 
 } // namespace varno

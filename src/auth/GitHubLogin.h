@@ -24,6 +24,10 @@ public:
     // over an "error" item, so a forged or stale callback always reads as "could not
     // be verified".
     static QString code(const QString& callback, const QString& expectedState);
+
+    // Whether the text is a sign-in callback link at all (varno://auth/callback as
+    // written), whichever sign-in it belongs to.
+    static bool isCallbackLink(const QString& text);
 };
 
 } // namespace varno

@@ -99,6 +99,10 @@ public:
     // Accepts (PATCH) or declines/cancels (DELETE) a friend request. Never throws;
     // failures land in error.
     QCoro::Task<void> updateFriend(QString requestId, bool accept, std::stop_token token = {});
+    // Loads the dashboard alone, without reading or uploading usage, and keeps it.
+    // Throws what the request throws; not guarded by busy (the sync, friend answers,
+    // the invite link and `varno --leaderboard` call it inside their own periods).
+    QCoro::Task<void> loadDashboard(std::stop_token token);
     // The invite link, reloading the dashboard once when it has no code yet.
     // Throws AppError (or the reload's own error).
     QCoro::Task<QUrl> loadReferralURL(std::stop_token token = {});
@@ -148,7 +152,6 @@ signals:
 
 private:
     QCoro::Task<void> refreshUsage(bool sync, std::stop_token token);
-    QCoro::Task<void> loadDashboard(std::stop_token token);
     QCoro::Task<void> saveSession(SavedSession session);
     void clearSession();
     void sessionRejected();

@@ -169,6 +169,7 @@ public:
         parts.trayRecheck = std::chrono::milliseconds(5);
         parts.desktopBarAt = [this](const QPoint&) { return bar; };
         parts.loginItem = loginItem;
+        parts.router = &router;
         controller = std::make_unique<MenuBarController>(std::move(parts));
         controller->applicationDidFinishLaunching();
         return *controller;

@@ -3,6 +3,7 @@
 #include "app/XdgAutostart.h"
 #include "ui/Alert.h"
 #include "ui/FriendsView.h"
+#include "ui/SignInLinkWindow.h"
 
 #include <QAction>
 #include <QApplication>
@@ -15,6 +16,7 @@
 #include <QImage>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QScreen>
 #include <QTimer>
 #include <gtest/gtest.h>
@@ -142,6 +144,7 @@ TEST(MenuBarController, ClicksSignInToggleThePanelOrOpenTheMenu) {
     // The browser comes back: signed in, synced, and the panel opens.
     ASSERT_TRUE(h.router.deliver(h.callback()));
     ASSERT_TRUE(waitUntil([&] { return !controller.isSigningIn(); }));
+    EXPECT_EQ(controller.signInLinkWindow(), nullptr) << "the waiting sign-in took the link";
     EXPECT_EQ(h.store->session().value().token, "tok-2");
     EXPECT_TRUE(panel->isVisible());
     EXPECT_EQ(h.requestsTo("POST", "/api/usage"), 1);
@@ -162,6 +165,36 @@ TEST(MenuBarController, ClicksSignInToggleThePanelOrOpenTheMenu) {
         EXPECT_FALSE(panel->isVisible());
         controller.contextMenu()->hide();
     }
+}
+
+TEST(MenuBarController, ASignInLinkFromElsewhereIsShownAndCopiedButNeverUsed) {
+    ControllerHarness h;
+    h.realClipboard = true;
+    MenuBarController& controller = h.launch();
+    ASSERT_TRUE(waitUntil([&] { return !h.store->busy(); }));
+
+    const QString link = h.callback(QStringLiteral("started-on-a-server"));
+    EXPECT_FALSE(h.router.deliver(link)) << "no sign-in here waits for it";
+    SignInLinkWindow* window = controller.signInLinkWindow();
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(window->shownLink(), link);
+    window->copyButton()->click();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), link);
+
+    // A newer link takes the same window; a long one shows cut short but copies whole.
+    const QString longLink = link + "&pad=" + QString(5000, u'x');
+    h.router.deliver(longLink);
+    EXPECT_EQ(controller.signInLinkWindow(), window);
+    EXPECT_EQ(window->shownLink().size(), SignInLinkWindow::shownLength + 1);
+    window->copyButton()->click();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), longLink);
+    window->closeButton()->click();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(controller.signInLinkWindow(), nullptr) << "closing it lets it go";
+
+    EXPECT_EQ(h.requestsTo("POST", "/api/auth/exchange"), 0);
+    EXPECT_FALSE(h.store->session());
 }
 
 // The visible alerts of the app.
