@@ -5,11 +5,16 @@
 // with the one expected state yields a code, and the code is 64 lower-case hexadecimal
 // characters; everything else is refused with one of the sign-in sentences. The split
 // of a link into its scheme and host as written agrees with Qt's parse but for case.
+// The running Varno's answer to a status request reads back the same after encoding it
+// again, with its error cut to a showable sentence.
 
 #include "FuzzCheck.h"
+#include "app/InstanceStatus.h"
 #include "app/SingleInstance.h"
 #include "auth/GitHubLogin.h"
 #include "model/Errors.h"
+#include "model/Json.h"
+#include "model/OutsideText.h"
 #include "model/UrlText.h"
 
 #include <QUrl>
@@ -54,5 +59,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             checkLink(request->argument);
     }
     checkLink(QString::fromUtf8(bytes));
+    try {
+        const InstanceStatus status = decodeJson<InstanceStatus>(bytes);
+        FUZZ_CHECK(!status.lastError || status.lastError->size() <= maxMessageLength + 1);
+        const InstanceStatus again = decodeJson<InstanceStatus>(status.toJson());
+        FUZZ_CHECK(again.mode == status.mode && again.process == status.process &&
+                   again.lastError == status.lastError &&
+                   again.lastUpload.has_value() == status.lastUpload.has_value());
+    } catch (const DecodingError&) {
+    }
     return 0;
 }

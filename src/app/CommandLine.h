@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 namespace varno {
 
 // What `varno` was asked to do. --print-usage is handled before this by main().
@@ -13,13 +15,18 @@ struct CommandLine {
         OpenURL,            // varno://…: hand a sign-in callback to the running instance
         RegisterURLHandler, // --register-url-handler: install the varno:// handler
         Development,        // --dev COMMAND: development aid, see VarnoApp
+        SignIn,             // --sign-in [--server URL]: sign in from a terminal
+        Headless,           // --headless: the sync service, without a desktop
+        Leaderboard,        // --leaderboard: print the 30-day leaderboard
+        Status,             // --status: who is signed in, where, and how syncing goes
         Help,
         Version,
         Invalid,
     };
     Action action = Action::Run;
-    QString argument; // the URL or development command
-    QString error;    // for Invalid
+    QString argument;              // the URL or development command
+    std::optional<QString> server; // --server, for --sign-in
+    QString error;                 // for Invalid
 
     static CommandLine parse(const QStringList& arguments);
     static QString usage();

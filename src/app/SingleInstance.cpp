@@ -50,6 +50,9 @@ QByteArray InstanceRequest::encode() const {
     case Kind::Development:
         verb = "dev";
         break;
+    case Kind::Status:
+        verb = "status";
+        break;
     }
     if (!argument.isEmpty())
         verb += ' ' + argument.toUtf8().toPercentEncoding();
@@ -73,6 +76,8 @@ std::optional<InstanceRequest> InstanceRequest::decode(const QByteArray& line) {
         request.kind = Kind::OpenURL;
     else if (verb == "dev" && !argument.isEmpty())
         request.kind = Kind::Development;
+    else if (verb == "status" && argument.isEmpty())
+        request.kind = Kind::Status;
     else
         return std::nullopt;
     return request;
@@ -127,14 +132,20 @@ SingleInstance::Role SingleInstance::claim() {
 }
 
 bool SingleInstance::isRunning() const {
+    return runningProcess().has_value();
+}
+
+std::optional<qint64> SingleInstance::runningProcess() const {
     if (!QFileInfo(directory_).isDir() || !isPrivateFolder(directory_))
-        return false;
+        return std::nullopt;
     QLockFile probe(lockPath());
     qint64 pid = 0;
     QString hostname, application;
     if (!probe.getLockInfo(&pid, &hostname, &application) || pid <= 0)
-        return false;
-    return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+        return std::nullopt;
+    if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM)
+        return pid;
+    return std::nullopt;
 }
 
 void SingleInstance::listen() {
@@ -175,6 +186,11 @@ void SingleInstance::serve(QLocalSocket* socket) {
         Reply reply = Reply::TooLong;
         if (end >= 0) {
             const auto request = InstanceRequest::decode(socket->read(end + 1));
+            if (request && request->kind == InstanceRequest::Kind::Status && statusSource_) {
+                socket->write("status " + statusSource_().toPercentEncoding() + '\n');
+                socket->disconnectFromServer();
+                return;
+            }
             reply = request && handler_ ? handler_(*request) : Reply::Ignored;
         }
         socket->write(reply == Reply::Accepted  ? "ok\n"
@@ -190,30 +206,7 @@ std::optional<SingleInstance::Reply> SingleInstance::forward(const InstanceReque
     const QByteArray line = request.encode();
     if (line.size() > InstanceRequest::maxEncodedSize)
         return Reply::TooLong;
-    QDeadlineTimer deadline(timeout);
-    QLocalSocket socket;
-    // The running instance may be between taking its lock and listening.
-    while (true) {
-        socket.connectToServer(socketPath());
-        if (socket.waitForConnected(
-                static_cast<int>(std::max<qint64>(deadline.remainingTime(), 1))))
-            break;
-        if (deadline.hasExpired())
-            return std::nullopt;
-        QThread::msleep(50);
-    }
-    socket.write(line);
-    if (!socket.waitForBytesWritten(
-            static_cast<int>(std::max<qint64>(deadline.remainingTime(), 1))))
-        return std::nullopt;
-    QByteArray answer;
-    while (!answer.contains('\n')) {
-        if (!socket.waitForReadyRead(
-                static_cast<int>(std::max<qint64>(deadline.remainingTime(), 1))))
-            break;
-        answer += socket.readAll();
-    }
-    answer = answer.trimmed();
+    const std::optional<QByteArray> answer = exchange(line, timeout);
     if (answer == "ok")
         return Reply::Accepted;
     if (answer == "ignored")
@@ -221,6 +214,47 @@ std::optional<SingleInstance::Reply> SingleInstance::forward(const InstanceReque
     if (answer == "too-long")
         return Reply::TooLong;
     return std::nullopt;
+}
+
+std::optional<QByteArray> SingleInstance::askStatus(std::chrono::milliseconds timeout) {
+    const std::optional<QByteArray> answer =
+        exchange(InstanceRequest{InstanceRequest::Kind::Status, {}}.encode(), timeout);
+    if (!answer || !answer->startsWith("status "))
+        return std::nullopt;
+    return QByteArray::fromPercentEncoding(answer->mid(7));
+}
+
+std::optional<QByteArray> SingleInstance::exchange(const QByteArray& line,
+                                                   std::chrono::milliseconds timeout) {
+    QDeadlineTimer deadline(timeout);
+    const auto remaining = [&deadline] {
+        return static_cast<int>(std::max<qint64>(deadline.remainingTime(), 1));
+    };
+    QLocalSocket socket;
+    // The running instance may be between taking its lock and listening.
+    while (true) {
+        socket.connectToServer(socketPath());
+        if (socket.waitForConnected(remaining()))
+            break;
+        if (deadline.hasExpired())
+            return std::nullopt;
+        QThread::msleep(50);
+    }
+    socket.write(line);
+    if (!socket.waitForBytesWritten(remaining()))
+        return std::nullopt;
+    // The answer is one line; however much the other side sends, no more than a
+    // request's worth is read.
+    QByteArray answer;
+    while (!answer.contains('\n') && answer.size() <= InstanceRequest::maxEncodedSize) {
+        if (!socket.bytesAvailable() && !socket.waitForReadyRead(remaining()))
+            break;
+        answer += socket.read(InstanceRequest::maxEncodedSize + 1 - answer.size());
+    }
+    const qsizetype end = answer.indexOf('\n');
+    if (end < 0)
+        return std::nullopt;
+    return answer.left(end).trimmed();
 }
 
 } // namespace varno

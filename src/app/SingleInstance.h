@@ -14,7 +14,8 @@ namespace varno {
 
 // What a second `varno` process asks of the running one.
 struct InstanceRequest {
-    enum class Kind { Show, Toggle, OpenURL, Development };
+    // Status: what the running Varno is and how its syncing goes (see setStatusSource).
+    enum class Kind { Show, Toggle, OpenURL, Development, Status };
     Kind kind = Kind::Show;
     QString argument; // the URL for OpenURL, the command for Development
 
@@ -66,20 +67,33 @@ public:
 
     // While primary: called on the main thread for each request that arrives.
     void setHandler(Handler handler) { handler_ = std::move(handler); }
+    // While primary: the answer to a status request (one text, sent percent-encoded on
+    // the reply line; it must stay well under InstanceRequest::maxEncodedSize).
+    void setStatusSource(std::function<QByteArray()> source) { statusSource_ = std::move(source); }
 
     // Client side. nullopt when no instance answered within the timeout. A request
     // over the size limit is not sent at all: TooLong, as the instance would answer.
     std::optional<Reply> forward(const InstanceRequest& request,
                                  std::chrono::milliseconds timeout = std::chrono::seconds(3));
+    // Client side: the running instance's status text; nullopt when none answered
+    // in time or it gives none.
+    std::optional<QByteArray>
+    askStatus(std::chrono::milliseconds timeout = std::chrono::seconds(3));
+    // The process that holds the lock, when a live one does.
+    std::optional<qint64> runningProcess() const;
 
 private:
     void serve(class QLocalSocket* socket);
+    // Sends one request line and returns the reply line (without its end), read up
+    // to the request limit; nullopt when no instance answered within the timeout.
+    std::optional<QByteArray> exchange(const QByteArray& line, std::chrono::milliseconds timeout);
     QString lockPath() const;
 
     QString directory_;
     std::unique_ptr<QLockFile> lock_;
     std::unique_ptr<QLocalServer> server_;
     Handler handler_;
+    std::function<QByteArray()> statusSource_;
 };
 
 } // namespace varno

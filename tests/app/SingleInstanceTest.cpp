@@ -70,6 +70,12 @@ TEST(SingleInstance, SecondProcessHandsItsRequestToTheFirst) {
         EXPECT_EQ(received[0].kind, InstanceRequest::Kind::Toggle);
         EXPECT_EQ(received[1].kind, InstanceRequest::Kind::OpenURL);
         EXPECT_EQ(received[1].argument, url);
+
+        // The status comes back whole, line breaks and all, and reaches no handler.
+        const QByteArray status = "{\"mode\":\"tray\",\n\"lastError\":\"a%b\"}";
+        primary.setStatusSource([&] { return status; });
+        EXPECT_EQ(inBackground([&] { return SingleInstance(runtime.path()).askStatus(); }), status);
+        EXPECT_EQ(received.size(), 2);
         EXPECT_EQ(QFileInfo(primary.socketPath()).permissions() &
                       (QFile::ReadOther | QFile::WriteOther | QFile::ReadGroup | QFile::WriteGroup),
                   0);
