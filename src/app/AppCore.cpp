@@ -1,5 +1,8 @@
 #include "app/AppCore.h"
 
+#include "analytics/client/TelemetryContext.h"
+#include "analytics/client/TelemetrySDK.h"
+#include "app/BundleInfo.h"
 #include "auth/QtKeychainSecretStore.h"
 #include "auth/SessionFile.h"
 #include "auth/SessionStorage.h"
@@ -12,6 +15,15 @@
 #include <QSettings>
 
 namespace varno {
+
+AppCoreOptions AppCoreOptions::forThisBuild() {
+    AppCoreOptions options;
+    options.bundleInfo = BundleInfo::main();
+    TelemetrySDK& telemetry = TelemetrySDK::shared();
+    telemetry.setApplicationInfo(TelemetryApplicationInfo::fromInfoDictionary(options.bundleInfo));
+    options.telemetry = &telemetry;
+    return options;
+}
 
 AppCore::AppCore(AppCoreOptions options, QObject* parent)
     : QObject(parent), options_(std::move(options)),

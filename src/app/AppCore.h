@@ -28,6 +28,11 @@ struct AppCoreOptions {
     std::shared_ptr<SessionStorage> sessionStorage;
     // Shows the sign-in page (the browser on a desktop, the terminal without one).
     CallbackRouter::Opener opener = CallbackRouter::defaultOpener();
+
+    // The build's configuration and the process's analytics client (which does
+    // nothing until the wrapper sets it up, and that needs a token and an https
+    // host). The session storage is left to the caller.
+    static AppCoreOptions forThisBuild();
 };
 
 // What every Varno is built of, with or without a desktop: the user's settings,

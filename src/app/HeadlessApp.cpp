@@ -1,12 +1,9 @@
 #include "app/HeadlessApp.h"
 
-#include "analytics/client/TelemetryContext.h"
-#include "analytics/client/TelemetrySDK.h"
 #include "app/AppCore.h"
-#include "app/BundleInfo.h"
+#include "app/CommandRunner.h"
 #include "app/Console.h"
 #include "app/InstanceStatus.h"
-#include "app/QuitSignals.h"
 #include "app/SingleInstance.h"
 #include "auth/SessionStorage.h"
 #include "model/Errors.h"
@@ -28,10 +25,7 @@ const QString signInAgain =
 
 HeadlessOptions HeadlessOptions::fromEnvironment() {
     HeadlessOptions options;
-    options.bundleInfo = BundleInfo::main();
-    TelemetrySDK& telemetry = TelemetrySDK::shared();
-    telemetry.setApplicationInfo(TelemetryApplicationInfo::fromInfoDictionary(options.bundleInfo));
-    options.telemetry = &telemetry;
+    options.core = AppCoreOptions::forThisBuild();
     if (qEnvironmentVariable("VARNO_DEVELOPMENT") == QLatin1String("1")) {
         bool ok = false;
         const int interval = qEnvironmentVariableIntValue("VARNO_SYNC_INTERVAL_MS", &ok);
@@ -45,30 +39,15 @@ int HeadlessApp::main(int argc, char** argv) {
     // Decided before anything else starts: one Varno per user, with or without a
     // desktop.
     SingleInstance instance;
-    SingleInstance::Role role;
-    try {
-        role = instance.claim();
-    } catch (const AppError& error) {
-        printText(stderr, QStringLiteral("varno: %1\n").arg(error.message()));
-        return exitStatus::failure;
-    }
-    if (role == SingleInstance::Role::Secondary) {
-        QCoreApplication app(argc, argv);
-        printText(stderr, QStringLiteral("varno: %1 One Varno runs per user: stop that one "
-                                         "first.\n")
-                              .arg(InstanceStatus::alreadyRunning(instance)));
-        return exitStatus::failure;
-    }
-
+    const auto advice = [](const std::optional<InstanceStatus>&) {
+        return QStringLiteral("One Varno runs per user: stop that one first.");
+    };
+    if (const std::optional<int> status = CommandRunner::claim(instance, argc, argv, advice))
+        return *status;
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Varno"));
-    quitOnTerminationSignals();
-    try {
-        instance.listen();
-    } catch (const AppError& error) {
-        printText(stderr, QStringLiteral("varno: %1\n").arg(error.message()));
-        return exitStatus::failure;
-    }
+    if (const std::optional<int> status = CommandRunner::listen(instance))
+        return *status;
     HeadlessApp headless(HeadlessOptions::fromEnvironment());
     // No panel to show and no sign-in to hand links to: only the status is answered.
     instance.setHandler([](const InstanceRequest&) { return SingleInstance::Reply::Ignored; });
@@ -99,9 +78,7 @@ QCoro::Task<void> HeadlessApp::run(std::stop_token token) {
     std::shared_ptr<SessionStorage> storage = co_await AppCore::sessionStorageForThisMachine();
     if (token.stop_requested())
         co_return;
-    AppCoreOptions core;
-    core.bundleInfo = options_.bundleInfo;
-    core.telemetry = options_.telemetry;
+    AppCoreOptions core = options_.core;
     core.sessionStorage = std::move(storage);
     core.opener = nullptr; // nothing signs in here
     core_ = std::make_unique<AppCore>(std::move(core));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/AppCore.h"
 #include "app/SyncService.h"
 
 #include <QObject>
@@ -11,13 +12,11 @@
 
 namespace varno {
 
-class AppCore;
 class AppStore;
-class TelemetryClient;
 
 struct HeadlessOptions {
-    QVariantMap bundleInfo;
-    TelemetryClient* telemetry = nullptr;
+    // The build and analytics; the session storage is chosen at start.
+    AppCoreOptions core;
     std::chrono::milliseconds syncInterval = std::chrono::seconds(60);
     std::FILE* log = stderr;
 

@@ -82,9 +82,10 @@ std::optional<InstanceStatus> InstanceStatus::ask(SingleInstance& instance) {
     }
 }
 
-QString InstanceStatus::alreadyRunning(SingleInstance& instance) {
-    if (const std::optional<InstanceStatus> status = ask(instance))
-        return QStringLiteral("Varno is already running %1.").arg(status->whereRunning());
+QString InstanceStatus::alreadyRunning(const std::optional<InstanceStatus>& told,
+                                       const SingleInstance& instance) {
+    if (told)
+        return QStringLiteral("Varno is already running %1.").arg(told->whereRunning());
     if (const std::optional<qint64> process = instance.runningProcess())
         return QStringLiteral("Varno is already running (process %1).").arg(*process);
     return QStringLiteral("Varno is already running.");

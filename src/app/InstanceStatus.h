@@ -31,8 +31,9 @@ struct InstanceStatus {
     // answer in time or answers nonsense.
     static std::optional<InstanceStatus> ask(SingleInstance& instance);
     // For a process that found another Varno running: "Varno is already running in
-    // the tray (process 42)." (as much of it as the running one tells).
-    static QString alreadyRunning(SingleInstance& instance);
+    // the tray (process 42)." (as much of it as the running one told).
+    static QString alreadyRunning(const std::optional<InstanceStatus>& told,
+                                  const SingleInstance& instance);
 };
 
 } // namespace varno

@@ -2,8 +2,8 @@
 
 #include "app/AppCore.h"
 #include "app/BundleInfo.h"
+#include "app/CommandRunner.h"
 #include "app/Console.h"
-#include "async/Job.h"
 #include "auth/SessionStorage.h"
 #include "model/Errors.h"
 #include "model/Formatting.h"
@@ -11,7 +11,6 @@
 #include "store/AppStore.h"
 
 #include <QCoreApplication>
-#include <QEventLoop>
 
 #include <algorithm>
 
@@ -94,19 +93,7 @@ QCoro::Task<int> LeaderboardCommand::run(std::FILE* out, std::FILE* err) {
 int LeaderboardCommand::main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Varno"));
-    int status = exitStatus::failure;
-    auto job = Job::start(
-        [&status](std::stop_token) -> QCoro::Task<void> { status = co_await run(stdout, stderr); });
-    if (!job->isFinished()) {
-        QEventLoop loop;
-        QObject::connect(job.get(), &Job::finished, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-    if (job->failure()) {
-        printText(stderr, QStringLiteral("varno: %1\n").arg(describeError(job->failure())));
-        return exitStatus::failure;
-    }
-    return status;
+    return CommandRunner::runToEnd([] { return run(stdout, stderr); });
 }
 
 } // namespace varno

@@ -1,12 +1,9 @@
 #include "app/SignInCommand.h"
 
-#include "analytics/client/TelemetryContext.h"
-#include "analytics/client/TelemetrySDK.h"
 #include "app/AppCore.h"
-#include "app/BundleInfo.h"
+#include "app/CommandRunner.h"
 #include "app/Console.h"
 #include "app/InstanceStatus.h"
-#include "app/QuitSignals.h"
 #include "app/SingleInstance.h"
 #include "app/StandardInputLines.h"
 #include "auth/SessionStorage.h"
@@ -35,43 +32,22 @@ int SignInCommand::main(int argc, char** argv, std::optional<QString> server) {
     // Links from a browser on this machine come through the running Varno's socket,
     // so this process must be it.
     SingleInstance instance;
-    SingleInstance::Role role;
-    try {
-        role = instance.claim();
-    } catch (const AppError& error) {
-        printText(stderr, QStringLiteral("varno: %1\n").arg(error.message()));
-        return exitStatus::failure;
-    }
-    if (role == SingleInstance::Role::Secondary) {
-        QCoreApplication app(argc, argv);
-        const std::optional<InstanceStatus> running = InstanceStatus::ask(instance);
-        const QString advice =
-            running && running->mode == InstanceStatus::Mode::tray
-                ? QStringLiteral("Sign in from its menu, or quit it first.")
-            : running && running->mode == InstanceStatus::Mode::headless
-                ? QStringLiteral("Stop it first (systemctl --user stop varno), sign in, then "
-                                 "start it again.")
-                : QStringLiteral("One Varno runs per user: let that one finish first.");
-        printText(
-            stderr,
-            QStringLiteral("varno: %1 %2\n").arg(InstanceStatus::alreadyRunning(instance), advice));
-        return exitStatus::failure;
-    }
-
+    const auto advice = [](const std::optional<InstanceStatus>& running) {
+        if (running && running->mode == InstanceStatus::Mode::tray)
+            return QStringLiteral("Sign in from its menu, or quit it first.");
+        if (running && running->mode == InstanceStatus::Mode::headless)
+            return QStringLiteral("Stop it first (systemctl --user stop varno), sign in, then "
+                                  "start it again.");
+        return QStringLiteral("One Varno runs per user: let that one finish first.");
+    };
+    if (const std::optional<int> status = CommandRunner::claim(instance, argc, argv, advice))
+        return *status;
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Varno"));
-    quitOnTerminationSignals();
-    try {
-        instance.listen();
-    } catch (const AppError& error) {
-        printText(stderr, QStringLiteral("varno: %1\n").arg(error.message()));
-        return exitStatus::failure;
-    }
+    if (const std::optional<int> status = CommandRunner::listen(instance))
+        return *status;
     SignInOptions options;
-    options.bundleInfo = BundleInfo::main();
-    TelemetrySDK& telemetry = TelemetrySDK::shared();
-    telemetry.setApplicationInfo(TelemetryApplicationInfo::fromInfoDictionary(options.bundleInfo));
-    options.telemetry = &telemetry;
+    options.core = AppCoreOptions::forThisBuild();
     options.server = std::move(server);
     SignInCommand command(std::move(options));
     instance.setHandler([&command](const InstanceRequest& request) {
@@ -112,9 +88,7 @@ QCoro::Task<void> SignInCommand::run(std::stop_token token) {
     std::shared_ptr<SessionStorage> storage = co_await AppCore::sessionStorageForThisMachine();
     if (token.stop_requested())
         co_return;
-    AppCoreOptions core;
-    core.bundleInfo = options_.bundleInfo;
-    core.telemetry = options_.telemetry;
+    AppCoreOptions core = options_.core;
     core.sessionStorage = storage;
     // "Opening" the page is saying where it is: the browser may be anywhere.
     core.opener = [this](const QUrl& url) {

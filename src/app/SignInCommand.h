@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/AppCore.h"
 #include "async/Job.h"
 
 #include <QObject>
@@ -12,14 +13,11 @@
 
 namespace varno {
 
-class AppCore;
-class CallbackRouter;
 class StandardInputLines;
-class TelemetryClient;
 
 struct SignInOptions {
-    QVariantMap bundleInfo;
-    TelemetryClient* telemetry = nullptr;
+    // The build and analytics; the session storage is chosen at start.
+    AppCoreOptions core;
     // The server for this sign-in (checked already); none: the usual choice.
     std::optional<QString> server;
     int input = 0; // standard input

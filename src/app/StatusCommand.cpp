@@ -2,17 +2,16 @@
 
 #include "app/AppCore.h"
 #include "app/BundleInfo.h"
+#include "app/CommandRunner.h"
 #include "app/Console.h"
 #include "app/InstanceStatus.h"
 #include "app/SingleInstance.h"
-#include "async/Job.h"
 #include "auth/SessionStorage.h"
 #include "model/Errors.h"
 #include "model/OutsideText.h"
 #include "store/AppStore.h"
 
 #include <QCoreApplication>
-#include <QEventLoop>
 
 namespace varno {
 
@@ -79,20 +78,7 @@ int StatusCommand::main(int argc, char** argv) {
     std::optional<InstanceStatus> running;
     if (process)
         running = InstanceStatus::ask(instance);
-    int status = exitStatus::failure;
-    auto job = Job::start([&status, running, process](std::stop_token) -> QCoro::Task<void> {
-        status = co_await run(running, process, stdout);
-    });
-    if (!job->isFinished()) {
-        QEventLoop loop;
-        QObject::connect(job.get(), &Job::finished, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-    if (job->failure()) {
-        printText(stderr, QStringLiteral("varno: %1\n").arg(describeError(job->failure())));
-        return exitStatus::failure;
-    }
-    return status;
+    return CommandRunner::runToEnd([running, process] { return run(running, process, stdout); });
 }
 
 } // namespace varno

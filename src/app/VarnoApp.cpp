@@ -1,10 +1,9 @@
 #include "app/VarnoApp.h"
 
-#include "analytics/client/TelemetryContext.h"
-#include "analytics/client/TelemetrySDK.h"
 #include "app/AppCore.h"
 #include "app/BundleInfo.h"
 #include "app/CommandLine.h"
+#include "app/CommandRunner.h"
 #include "app/Console.h"
 #include "app/DesktopEntry.h"
 #include "app/DisplayPlatform.h"
@@ -14,7 +13,6 @@
 #include "app/LoginItem.h"
 #include "app/MenuBarController.h"
 #include "app/Notifier.h"
-#include "app/QuitSignals.h"
 #include "app/SignInCommand.h"
 #include "app/StatusCommand.h"
 #include "async/Background.h"
@@ -137,11 +135,9 @@ int forwardToRunningInstance(SingleInstance& instance, const CommandLine& comman
 
 VarnoAppOptions VarnoAppOptions::fromEnvironment() {
     VarnoAppOptions options;
-    options.bundleInfo = BundleInfo::main();
-    // Does nothing until the wrapper sets it up, which needs a token and an https host.
-    TelemetrySDK& telemetry = TelemetrySDK::shared();
-    telemetry.setApplicationInfo(TelemetryApplicationInfo::fromInfoDictionary(options.bundleInfo));
-    options.telemetry = &telemetry;
+    const AppCoreOptions build = AppCoreOptions::forThisBuild();
+    options.bundleInfo = build.bundleInfo;
+    options.telemetry = build.telemetry;
     options.developmentCommands = qEnvironmentVariable("VARNO_DEVELOPMENT") == QLatin1String("1");
     options.startupReport = qEnvironmentVariable("VARNO_STARTUP_REPORT");
     options.installSchemeHandler =
@@ -223,13 +219,8 @@ int VarnoApp::main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Varno"));
     QApplication::setApplicationDisplayName(QStringLiteral("Varno"));
     QGuiApplication::setDesktopFileName(QStringLiteral("varno"));
-    quitOnTerminationSignals();
-    try {
-        instance.listen();
-    } catch (const AppError& error) {
-        printText(stderr, QStringLiteral("varno: %1\n").arg(error.message()));
-        return 1;
-    }
+    if (const std::optional<int> status = CommandRunner::listen(instance))
+        return *status;
 
     VarnoApp varno(VarnoAppOptions::fromEnvironment());
     instance.setHandler([&varno](const InstanceRequest& request) { return varno.handle(request); });

@@ -38,6 +38,11 @@ for lib in libc6 libqt6core6 libqt6gui6 libqt6widgets6 libqt6network6 libqt6keyc
   grep -Eq "(^|, )$lib( |,|$)" <<<"$depends" || fail "Depends lacks $lib: $depends"
 done
 [ -n "$(field Maintainer)" ] && [ -n "$(field Description)" ] || fail "no Maintainer or Description"
+# `varno --headless` runs where no display server is installed: none may be pulled in.
+for server in xserver-xorg-core xwayland xvfb weston; do
+  grep -Eq "(^|, )$server( |,|$)" <<<"$depends, $(field Recommends)" &&
+    fail "the package pulls in the display server $server"
+done
 pass "control: varno $version, Depends: $depends"
 
 # ---- File list ----
@@ -49,6 +54,7 @@ expected=(
   /usr/share/metainfo/app.varno.Varno.metainfo.xml
   /usr/share/man/man1/varno.1.gz
   /usr/share/icons/hicolor/scalable/apps/varno.svg
+  /usr/lib/systemd/user/varno.service
 )
 sizes=(16 22 24 32 48 64 128 256 512)
 for s in "${sizes[@]}"; do expected+=("/usr/share/icons/hicolor/${s}x${s}/apps/varno.png"); done
@@ -75,6 +81,23 @@ fi
 grep -qx 'MimeType=x-scheme-handler/varno;' "$apps/varno.desktop" || fail "the entry does not declare varno:// links"
 grep -qx 'Exec=varno %u' "$apps/varno.desktop" || fail "the entry does not run 'varno %u'"
 grep -qx 'Icon=varno' "$apps/varno.desktop" || fail "the entry's icon is not 'varno'"
+
+unit=$dest/usr/lib/systemd/user/varno.service
+grep -qx 'ExecStart=/usr/bin/varno --headless' "$unit" || fail "the unit does not run /usr/bin/varno --headless"
+grep -qx 'Restart=on-failure' "$unit" && grep -qx 'RestartPreventExitStatus=77' "$unit" ||
+  fail "the unit restarts after the signed-out exit, or not at all"
+grep -qx 'WantedBy=default.target' "$unit" || fail "the unit cannot be enabled for the user"
+if command -v systemd-analyze >/dev/null; then
+  # Against the unpacked program, as the installed unit would run it; systemd reports
+  # a bad setting and goes on, so anything it says is a failure.
+  sed "s#^ExecStart=/usr/bin/varno#ExecStart=$dest/usr/bin/varno#" "$unit" >"$work/varno.service"
+  mkdir -p "$work/unit-runtime" && chmod 700 "$work/unit-runtime"
+  if ! XDG_RUNTIME_DIR=$work/unit-runtime systemd-analyze verify --man=no --user \
+    "$work/varno.service" >"$work/unit.err" 2>&1 || [ -s "$work/unit.err" ]; then
+    fail "systemd-analyze verify:"; cat "$work/unit.err" >&2
+  fi
+fi
+pass "systemd user unit"
 
 metainfo=$dest/usr/share/metainfo/app.varno.Varno.metainfo.xml
 if appstreamcli validate --no-net "$metainfo" >"$work/asv" 2>&1; then
@@ -139,6 +162,20 @@ if XDG_CONFIG_HOME=$work/config CODEXBAR_CLI=$fake_codexbar "$varno" --print-usa
   pass "varno --print-usage reads 60 days through the fake CodexBar tool"
 else
   fail "varno --print-usage:"; cat "$work/usage" "$work/usage.err" >&2
+fi
+
+# No display, no session bus, no session: the service says what to do and exits with
+# the status its unit does not restart on.
+mkdir -p "$work/runtime" && chmod 700 "$work/runtime"
+set +e
+env -u DISPLAY -u WAYLAND_DISPLAY -u DBUS_SESSION_BUS_ADDRESS HOME=$work/home \
+  XDG_RUNTIME_DIR=$work/runtime XDG_CONFIG_HOME=$work/config "$varno" --headless >"$work/headless.out" 2>&1
+headless_status=$?
+set -e
+if [ "$headless_status" = 77 ] && grep -q 'varno --sign-in' "$work/headless.out"; then
+  pass "varno --headless without a display or session bus asks for varno --sign-in"
+else
+  fail "varno --headless exited $headless_status:"; cat "$work/headless.out" >&2
 fi
 
 if [ "$failures" -gt 0 ]; then
