@@ -14,7 +14,9 @@ set(CPACK_PACKAGE_DESCRIPTION
     "Varno reads your daily token totals of Codex and Claude Code through CodexBar's\n"
     "command-line tool, uploads them to the Varno server while you are signed in with\n"
     "GitHub, and shows a 30-day leaderboard of you and your friends in a panel under\n"
-    "its tray icon, with friend requests and an invite link.")
+    "its tray icon, with friend requests and an invite link.\n"
+    "On machines without a desktop it signs in from a terminal and syncs as a systemd\n"
+    "user service (varno.service, running varno --headless).")
 string(JOIN "" CPACK_PACKAGE_DESCRIPTION ${CPACK_PACKAGE_DESCRIPTION})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
