@@ -65,7 +65,7 @@ QString InstanceStatus::whereRunning() const {
     case Mode::headless:
         return QStringLiteral("as a service (varno --headless, process %1)").arg(process);
     case Mode::signIn:
-        return QStringLiteral("signing in from a terminal (varno --sign-in, process %1)")
+        return QStringLiteral("for a sign-in from a terminal (varno --sign-in, process %1)")
             .arg(process);
     }
     return {};
