@@ -118,8 +118,8 @@ void XdgAutostart::setEnabled(bool enabled) {
 QByteArray XdgAutostart::entryText() const {
     DesktopEntryEditor entry(desktopEntry_);
     // Started with no link to open; and only the application's own entry handles
-    // varno:// links.
-    entry.set("Exec", DesktopEntryEditor::execArgument(executable_).toUtf8());
+    // varno:// links. TryExec: once the program is removed, the session skips the entry.
+    entry.setExecutable(executable_);
     entry.remove("MimeType");
     entry.remove("Hidden");
     entry.set("X-GNOME-Autostart-enabled", "true");

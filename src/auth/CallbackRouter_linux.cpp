@@ -17,10 +17,11 @@ namespace {
 const QString entryName = QStringLiteral("varno.desktop");
 const QString mimeType = QStringLiteral("x-scheme-handler/varno");
 
-// Our entry with its Exec rewritten to start `executable`.
+// Our entry rewritten to start `executable` (its TryExec too: the packaged "varno"
+// need not be on PATH for a build run from its folder).
 QByteArray withExec(const QByteArray& entry, const QString& executable) {
     DesktopEntryEditor editor(entry);
-    editor.set("Exec", DesktopEntryEditor::execArgument(executable).toUtf8() + " %u");
+    editor.setExecutable(executable, "%u");
     return editor.text();
 }
 

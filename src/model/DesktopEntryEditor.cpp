@@ -6,6 +6,39 @@ namespace {
 
 const QByteArray mainGroup = "[Desktop Entry]";
 
+// Undoes DesktopEntryEditor::stringValue (an unknown escape is kept as it is).
+QString unescapedString(const QByteArray& value) {
+    QByteArray text;
+    for (qsizetype i = 0; i < value.size(); ++i) {
+        const char c = value.at(i);
+        if (c != '\\' || i + 1 == value.size()) {
+            text += c;
+            continue;
+        }
+        switch (const char next = value.at(++i)) {
+        case 's':
+            text += ' ';
+            break;
+        case 'n':
+            text += '\n';
+            break;
+        case 't':
+            text += '\t';
+            break;
+        case 'r':
+            text += '\r';
+            break;
+        case '\\':
+            text += '\\';
+            break;
+        default:
+            text += '\\';
+            text += next;
+        }
+    }
+    return QString::fromUtf8(text);
+}
+
 } // namespace
 
 DesktopEntryEditor::DesktopEntryEditor(const QByteArray& text) : lines_(text.split('\n')) {}
@@ -54,6 +87,14 @@ void DesktopEntryEditor::remove(const QByteArray& key) {
         lines_.removeAt(at.at(i));
 }
 
+void DesktopEntryEditor::setExecutable(const QString& executable, const QByteArray& fieldCodes) {
+    QByteArray exec = execArgument(executable).toUtf8();
+    if (!fieldCodes.isEmpty())
+        exec += ' ' + fieldCodes;
+    set("Exec", exec);
+    set("TryExec", stringValue(executable));
+}
+
 std::optional<QByteArray> DesktopEntryEditor::value(const QByteArray& key) const {
     // A repeated key counts with its last value, as desktops read it.
     const QList<qsizetype> at = find(key);
@@ -68,7 +109,7 @@ QByteArray DesktopEntryEditor::text() const {
 }
 
 QString DesktopEntryEditor::execArgument(const QString& argument) {
-    static const QString reserved = QStringLiteral(" \t\n\"'\\><~|&;$*?#()`=%");
+    static const QString reserved = QStringLiteral(" \t\n\r\"'\\><~|&;$*?#()`=%");
     bool plain = true;
     for (QChar c : argument)
         if (reserved.contains(c))
@@ -83,14 +124,34 @@ QString DesktopEntryEditor::execArgument(const QString& argument) {
             quoted += u'%';
         quoted += c;
     }
-    quoted.replace(QStringLiteral("\\"), QStringLiteral("\\\\"));
-    return u'"' + quoted + u'"';
+    // The value is a string too: a line break must not end it.
+    return QString::fromUtf8(stringValue(u'"' + quoted + u'"'));
+}
+
+QByteArray DesktopEntryEditor::stringValue(const QString& text) {
+    QByteArray escaped;
+    const QByteArray utf8 = text.toUtf8();
+    for (qsizetype i = 0; i < utf8.size(); ++i) {
+        const char c = utf8.at(i);
+        if (c == '\\')
+            escaped += "\\\\";
+        else if (c == '\n')
+            escaped += "\\n";
+        else if (c == '\t')
+            escaped += "\\t";
+        else if (c == '\r')
+            escaped += "\\r";
+        else if (c == ' ' && i == 0)
+            escaped += "\\s";
+        else
+            escaped += c;
+    }
+    return escaped;
 }
 
 QString DesktopEntryEditor::execProgram(const QByteArray& exec) {
-    // First the value's own string escapes (\\ becomes \), then the Exec quoting.
-    QString value = QString::fromUtf8(exec.trimmed());
-    value.replace(QStringLiteral("\\\\"), QStringLiteral("\\"));
+    // First the value's own string escapes, then the Exec quoting.
+    QString value = unescapedString(exec.trimmed());
     if (value.isEmpty())
         return {};
     if (value.front() != u'"') {

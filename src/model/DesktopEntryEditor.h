@@ -18,6 +18,9 @@ public:
     // after the group header (adding the header too when the text has none).
     void set(const QByteArray& key, const QByteArray& value);
     void remove(const QByteArray& key);
+    // Points the entry at `executable`: Exec runs it (with `fieldCodes`, e.g. "%u",
+    // after it) and TryExec names it, so desktops skip the entry once the file is gone.
+    void setExecutable(const QString& executable, const QByteArray& fieldCodes = {});
     // The value of the key, trimmed (its last one when repeated); none when absent.
     std::optional<QByteArray> value(const QByteArray& key) const;
     QByteArray text() const;
@@ -30,6 +33,9 @@ public:
     // The program of an Exec value, undoing execArgument's quoting; empty when the
     // value is empty or its quotes do not close.
     static QString execProgram(const QByteArray& exec);
+    // A value of type string, with its backslashes, line breaks, tabs and a leading
+    // space escaped.
+    static QByteArray stringValue(const QString& text);
 
 private:
     // The indexes of the key's lines in the main group, in order.

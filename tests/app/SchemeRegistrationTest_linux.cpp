@@ -70,6 +70,7 @@ TEST(SchemeRegistration, BecomesTheHandlerOnlyWhenNobodyElseIs) {
         const QByteArray entry =
             FakeXdgMime::read(home.filePath(QStringLiteral("applications/varno.desktop")));
         EXPECT_TRUE(entry.contains("\nExec=\"/home/a b/varno\" %u\n")) << entry.constData();
+        EXPECT_TRUE(entry.contains("\nTryExec=/home/a b/varno\n")) << "not the packaged name";
         EXPECT_TRUE(entry.contains("Exec=leave-me %u")) << "other groups are left alone";
     }
 }

@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -54,9 +55,17 @@ TEST(XdgAutostart, TogglingWritesAPrivateEntryAndRemovesIt) {
     const DesktopEntryEditor entry(read(item.entryPath()));
     EXPECT_EQ(DesktopEntryEditor::execProgram(*entry.value("Exec")), "/opt/my apps/varno");
     EXPECT_EQ(entry.value("Exec"), QByteArray("\"/opt/my apps/varno\"")) << "no %u: no link";
+    EXPECT_EQ(entry.value("TryExec"), QByteArray("/opt/my apps/varno")) << "skipped once removed";
     EXPECT_EQ(entry.value("Name"), QByteArray("Varno"));
     EXPECT_EQ(entry.value("Icon"), QByteArray("varno"));
     EXPECT_FALSE(entry.value("MimeType")) << "only the application's entry handles links";
+    // As the desktop's own tools read it: nothing to remark.
+    QProcess validate;
+    validate.setProcessChannelMode(QProcess::MergedChannels);
+    validate.start(QStringLiteral("desktop-file-validate"), {item.entryPath()});
+    ASSERT_TRUE(validate.waitForFinished(30000));
+    EXPECT_EQ(validate.exitCode(), 0);
+    EXPECT_EQ(validate.readAll(), QByteArray());
 
     item.setEnabled(true); // again: replaced in place, nothing left over
     EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden), QStringList{"varno.desktop"});

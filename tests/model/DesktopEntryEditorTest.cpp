@@ -9,14 +9,17 @@ using namespace varno;
 TEST(DesktopEntryEditor, ExecArgumentsRoundTripThroughTheQuoting) {
     const struct {
         const char* path;
-        const char* exec; // as written into the entry
+        const char* exec;    // as written into the entry
+        const char* tryExec; // a plain string value
     } cases[] = {
-        {"/usr/bin/varno", "/usr/bin/varno"},
-        {"/home/a b/varno", "\"/home/a b/varno\""},
-        {"/opt/100%u/varno", "\"/opt/100%%u/varno\""},
-        {"/tmp/q\"uote/$HOME/`x`/varno", "\"/tmp/q\\\\\"uote/\\\\$HOME/\\\\`x\\\\`/varno\""},
-        {"/tmp/back\\slash/varno", "\"/tmp/back\\\\\\\\slash/varno\""},
-        {"/home/zoë/Программы/varno", "/home/zoë/Программы/varno"},
+        {"/usr/bin/varno", "/usr/bin/varno", "/usr/bin/varno"},
+        {"/home/a b/varno", "\"/home/a b/varno\"", "/home/a b/varno"},
+        {"/opt/100%u/varno", "\"/opt/100%%u/varno\"", "/opt/100%u/varno"},
+        {"/tmp/q\"uote/$HOME/`x`/varno", "\"/tmp/q\\\\\"uote/\\\\$HOME/\\\\`x\\\\`/varno\"",
+         "/tmp/q\"uote/$HOME/`x`/varno"},
+        {"/tmp/back\\slash/varno", "\"/tmp/back\\\\\\\\slash/varno\"", "/tmp/back\\\\slash/varno"},
+        {"/tmp/line\nbreak/varno", "\"/tmp/line\\nbreak/varno\"", "/tmp/line\\nbreak/varno"},
+        {"/home/zoë/Программы/varno", "/home/zoë/Программы/varno", "/home/zoë/Программы/varno"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.path);
@@ -24,6 +27,10 @@ TEST(DesktopEntryEditor, ExecArgumentsRoundTripThroughTheQuoting) {
         const QString exec = DesktopEntryEditor::execArgument(path);
         EXPECT_EQ(exec.toStdString(), c.exec);
         EXPECT_EQ(DesktopEntryEditor::execProgram(exec.toUtf8() + " %u").toStdString(), c.path);
+        DesktopEntryEditor entry("[Desktop Entry]\nExec=varno %u\nTryExec=varno\n");
+        entry.setExecutable(path, "%u");
+        EXPECT_EQ(entry.value("Exec"), exec.toUtf8() + " %u");
+        EXPECT_EQ(entry.value("TryExec"), QByteArray(c.tryExec));
     }
     EXPECT_EQ(DesktopEntryEditor::execProgram("varno %u"), QStringLiteral("varno"));
     EXPECT_EQ(DesktopEntryEditor::execProgram("\"/never/closed %u"), QString());
