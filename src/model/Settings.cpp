@@ -1,6 +1,10 @@
 #include "model/Settings.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QUuid>
+
+#include <optional>
 
 namespace varno::settings {
 
@@ -10,11 +14,41 @@ bool isText(const QVariant& value) {
     return value.typeId() == QMetaType::QString;
 }
 
+// JSON text, or the binary map an older Varno wrote; none for anything else.
+std::optional<QVariantMap> readMap(const QSettings& defaults, const QString& key) {
+    const QVariant stored = defaults.value(key);
+    if (stored.typeId() == QMetaType::QVariantMap)
+        return stored.toMap();
+    if (!isText(stored))
+        return std::nullopt;
+    const QJsonDocument document = QJsonDocument::fromJson(stored.toString().toUtf8());
+    if (!document.isObject())
+        return std::nullopt;
+    return document.object().toVariantMap();
+}
+
+void writeMap(QSettings& defaults, const QString& key, const QVariantMap& map) {
+    const QByteArray json =
+        QJsonDocument(QJsonObject::fromVariantMap(map)).toJson(QJsonDocument::Compact);
+    defaults.setValue(key, QString::fromUtf8(json));
+    defaults.sync();
+}
+
 } // namespace
 
 std::unique_ptr<QSettings> openStandardSettings() {
-    return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
-                                       QStringLiteral("Varno"), QStringLiteral("Varno"));
+    auto settings = std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
+                                                QStringLiteral("Varno"), QStringLiteral("Varno"));
+    upgradeStoredMaps(*settings);
+    return settings;
+}
+
+void upgradeStoredMaps(QSettings& defaults) {
+    for (const QString& key : {hiddenFriendsByAccountKey, friendNewsByAccountKey}) {
+        const QVariant stored = defaults.value(key);
+        if (stored.typeId() == QMetaType::QVariantMap)
+            writeMap(defaults, key, stored.toMap());
+    }
 }
 
 QString chooseServerURL(const QSettings& standard, const QVariantMap& bundleInfo) {
@@ -38,12 +72,11 @@ QString loadOrCreateDeviceId(QSettings& defaults) {
 }
 
 QMap<QString, QStringList> readHiddenFriends(const QSettings& defaults) {
-    const QVariant stored = defaults.value(hiddenFriendsByAccountKey);
-    if (stored.typeId() != QMetaType::QVariantMap)
+    const std::optional<QVariantMap> raw = readMap(defaults, hiddenFriendsByAccountKey);
+    if (!raw)
         return {};
     QMap<QString, QStringList> map;
-    const QVariantMap raw = stored.toMap();
-    for (auto it = raw.begin(); it != raw.end(); ++it) {
+    for (auto it = raw->begin(); it != raw->end(); ++it) {
         const QVariant& value = it.value();
         QStringList ids;
         if (value.typeId() == QMetaType::QStringList) {
@@ -66,8 +99,15 @@ void writeHiddenFriends(QSettings& defaults, const QMap<QString, QStringList>& m
     QVariantMap raw;
     for (auto it = map.begin(); it != map.end(); ++it)
         raw.insert(it.key(), it.value());
-    defaults.setValue(hiddenFriendsByAccountKey, raw);
-    defaults.sync();
+    writeMap(defaults, hiddenFriendsByAccountKey, raw);
+}
+
+QVariantMap readFriendNewsByAccount(const QSettings& defaults) {
+    return readMap(defaults, friendNewsByAccountKey).value_or(QVariantMap());
+}
+
+void writeFriendNewsByAccount(QSettings& defaults, const QVariantMap& records) {
+    writeMap(defaults, friendNewsByAccountKey, records);
 }
 
 bool readNotificationsEnabled(const QSettings& defaults) {

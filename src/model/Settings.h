@@ -21,7 +21,8 @@ inline const QString friendNewsByAccountKey = QStringLiteral("friendNewsByAccoun
 inline const QString developmentServerURL = QStringLiteral("http://localhost:3000");
 
 // The user's own settings store (an INI file under ~/.config on Linux, the
-// application's defaults domain on macOS).
+// application's defaults domain on macOS), with maps kept in an older form upgraded.
+// Maps are stored as JSON text, which stays readable in the INI file.
 std::unique_ptr<QSettings> openStandardSettings();
 
 // The server address: the user's "serverURL" if it is text, else the build's
@@ -33,10 +34,19 @@ QString chooseServerURL(const QSettings& standard, const QVariantMap& bundleInfo
 // is written back, so it stays the same until the settings are deleted.
 QString loadOrCreateDeviceId(QSettings& defaults);
 
+// Rewrites the maps that an older Varno stored as binary values (an INI file shows
+// them as "@Variant(…)") in the readable form. Their entries stay as they were.
+void upgradeStoredMaps(QSettings& defaults);
+
 // Hidden friends per account key, or an empty map when the stored value is
 // missing or not a map of text to lists of text.
 QMap<QString, QStringList> readHiddenFriends(const QSettings& defaults);
 void writeHiddenFriends(QSettings& defaults, const QMap<QString, QStringList>& map);
+
+// What the last dashboard load showed, per account key, unchecked: each record's
+// shape is the notification watcher's to judge. Empty when missing or not a map.
+QVariantMap readFriendNewsByAccount(const QSettings& defaults);
+void writeFriendNewsByAccount(QSettings& defaults, const QVariantMap& records);
 
 // Whether desktop notifications are on: on unless the user turned them off. A value
 // that is neither a boolean nor the text "true" or "false" counts as on.

@@ -10,11 +10,8 @@ namespace {
 
 // Only entries of the right shape survive a rewrite.
 QVariantMap readRecords(const QSettings& defaults) {
-    const QVariant stored = defaults.value(settings::friendNewsByAccountKey);
     QVariantMap records;
-    if (stored.typeId() != QMetaType::QVariantMap)
-        return records;
-    const QVariantMap raw = stored.toMap();
+    const QVariantMap raw = settings::readFriendNewsByAccount(defaults);
     for (auto it = raw.begin(); it != raw.end(); ++it)
         if (SeenFriendNews::fromVariant(it.value()))
             records.insert(it.key(), it.value());
@@ -68,8 +65,7 @@ void FriendNewsWatcher::dashboardLoaded() {
 
     if (result.seen != stored) {
         records.insert(*account, result.seen.toVariant());
-        defaults_->setValue(settings::friendNewsByAccountKey, records);
-        defaults_->sync();
+        settings::writeFriendNewsByAccount(*defaults_, records);
     }
     for (const FriendNotice& notice : result.notices)
         emit this->notice(notice);

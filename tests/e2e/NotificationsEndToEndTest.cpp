@@ -7,6 +7,7 @@
 #include "auth/QtKeychainSecretStore.h"
 #include "auth/SessionKeychain.h"
 #include "model/Formatting.h"
+#include "model/Settings.h"
 #include "store/FriendNews.h"
 
 #include "desktop/DesktopSession.h"
@@ -95,7 +96,7 @@ public:
     std::optional<SeenFriendNews> record() {
         QSettings settings(desktop.path("config/Varno/Varno.conf"), QSettings::IniFormat);
         return SeenFriendNews::fromVariant(
-            settings.value("friendNewsByAccount").toMap().value(base() + "\ndemo"));
+            settings::readFriendNewsByAccount(settings).value(base() + "\ndemo"));
     }
 
     QProcessEnvironment appEnvironment() {

@@ -1,5 +1,7 @@
 #include "model/Settings.h"
 
+#include <QFile>
+#include <QJsonDocument>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -61,4 +63,39 @@ TEST(Settings, HiddenFriendsRoundTripAndRejectBadShapes) {
     EXPECT_TRUE(settings::readHiddenFriends(*s).isEmpty());
     s->setValue("hiddenFriendsByAccount", QVariantMap{{"k", QStringList{"a"}}, {"j", 5}});
     EXPECT_TRUE(settings::readHiddenFriends(*s).isEmpty());
+}
+
+// An older Varno stored both maps as binary values; they are rewritten as readable
+// text once, keeping every entry, and read the same in either form.
+TEST(Settings, MapsAreStoredReadablyAndOldBinaryOnesAreUpgraded) {
+    SettingsFile file;
+    const QVariantMap news{
+        {"https://x\nu1", QVariantMap{{"requests", QStringList{"r1"}},
+                                      {"below", QStringList{"b"}},
+                                      {"passed", QVariantMap{{"c", "2026-12-05"}}}}}};
+    const QMap<QString, QStringList> hidden{{"https://x\nu1", {"a"}}};
+    const auto contents = [&] {
+        QFile f(file.path());
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    };
+    {
+        auto old = file.open();
+        old->setValue(settings::friendNewsByAccountKey, news);
+        old->setValue(settings::hiddenFriendsByAccountKey,
+                      QVariantMap{{"https://x\nu1", QStringList{"a"}}});
+    }
+    ASSERT_EQ(contents().count("@Variant("), 2) << contents().constData();
+    EXPECT_EQ(settings::readHiddenFriends(*file.open()), hidden) << "the old form still reads";
+
+    settings::upgradeStoredMaps(*file.open());
+    const QByteArray upgraded = contents();
+    EXPECT_FALSE(upgraded.contains("@Variant(")) << upgraded.constData();
+    EXPECT_TRUE(upgraded.contains(R"(\"below\":[\"b\"])")) << upgraded.constData();
+    auto s = file.open();
+    EXPECT_EQ(QJsonDocument::fromVariant(settings::readFriendNewsByAccount(*s)),
+              QJsonDocument::fromVariant(news));
+    EXPECT_EQ(settings::readHiddenFriends(*s), hidden);
+
+    settings::upgradeStoredMaps(*file.open());
+    EXPECT_EQ(contents(), upgraded) << "once: text stays as it is";
 }

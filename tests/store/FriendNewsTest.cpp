@@ -202,6 +202,7 @@ TEST(FriendNews, LoadsAnnounceOnceAndARestartOrSignOutRepeatsNothing) {
     const auto start = [&] {
         watcher.reset();
         h.settings = std::make_unique<QSettings>(h.settings->fileName(), QSettings::IniFormat);
+        settings::upgradeStoredMaps(*h.settings); // as every start does
         h.signedInStore();
         watcher = std::make_unique<FriendNewsWatcher>(
             h.store.get(), h.settings.get(),
@@ -223,10 +224,12 @@ TEST(FriendNews, LoadsAnnounceOnceAndARestartOrSignOutRepeatsNothing) {
     load(dashboardWith(bob(2000) + "," + me, cyAsks));
     EXPECT_EQ(shown.size(), 2) << "the same dashboard again";
     const QString key = h.serverBase() + "\nu-alice";
-    EXPECT_EQ(h.settings->value("friendNewsByAccount").toMap().keys(), QStringList{key});
+    EXPECT_EQ(settings::readFriendNewsByAccount(*h.settings).keys(), QStringList{key});
 
-    // A restart: its first load only records, and Bob's pass today is remembered.
+    // A restart, from the record as an older Varno stored it (a binary map): its first
+    // load only records, and Bob's pass today is remembered.
     shown.clear();
+    h.settings->setValue("friendNewsByAccount", settings::readFriendNewsByAccount(*h.settings));
     start();
     load(dashboardWith(me + "," + bob(900), ""));
     load(dashboardWith(bob(3000) + "," + me, cyAsks));
@@ -235,7 +238,7 @@ TEST(FriendNews, LoadsAnnounceOnceAndARestartOrSignOutRepeatsNothing) {
     // Sign-out keeps the record; the first load after signing in again only records.
     shown.clear();
     awaitTask(h.store->logout());
-    EXPECT_TRUE(h.settings->value("friendNewsByAccount").toMap().contains(key));
+    EXPECT_TRUE(settings::readFriendNewsByAccount(*h.settings).contains(key));
     h.store->setSession(h.session);
     load(dashboardWith(bob(3000) + "," + me,
                        R"({"id":"q2","name":"Di","incoming":true,"accepted":false})"));
@@ -266,7 +269,7 @@ TEST(FriendNews, AStoredRecordOfAnotherShapeIsReplaced) {
     FriendNewsWatcher watcher(&store, h.settings.get());
     EXPECT_TRUE(watcher.enabled());
     awaitTask(store.refresh(false));
-    const QVariantMap records = h.settings->value("friendNewsByAccount").toMap();
+    const QVariantMap records = settings::readFriendNewsByAccount(*h.settings);
     ASSERT_EQ(records.keys(), QStringList{h.serverBase() + "\nu-alice"});
     EXPECT_EQ(SeenFriendNews::fromVariant(records.first()), (SeenFriendNews{{}, {"b"}, {}}));
 }
