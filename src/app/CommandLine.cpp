@@ -60,33 +60,92 @@ CommandLine CommandLine::parse(const QStringList& arguments) {
     return invalid(QStringLiteral("Unknown arguments: %1").arg(arguments.join(u' ')));
 }
 
+const QList<CommandLine::Option>& CommandLine::options() {
+    static const QList<Option> table{
+        {QString(), QStringLiteral("start Varno in the tray, or open the running one's panel")},
+        {QStringLiteral("--toggle"),
+         QStringLiteral("open or close the running Varno's panel (on desktops without a "
+                        "tray, bind it to a key)")},
+        {QStringLiteral("--print-usage"),
+         QStringLiteral("print the local token totals that Varno would upload, and exit "
+                        "(needs no display)")},
+        {QStringLiteral("--register-url-handler"),
+         QStringLiteral("make this program the handler of varno:// links, unless another "
+                        "application already is")},
+        {QStringLiteral("varno://URL"),
+         QStringLiteral("hand a sign-in link from the browser to the running Varno")},
+        {QStringLiteral("--version"), QStringLiteral("print the version and the build number")},
+        {QStringLiteral("-h, --help"), QStringLiteral("print this help")},
+        {QStringLiteral("--dev COMMAND"),
+         QStringLiteral("development aid: send signin, friends or quit to a running Varno "
+                        "started with VARNO_DEVELOPMENT=1")},
+        {QStringLiteral("--sign-in [--server URL]"),
+         QStringLiteral("sign in from a terminal: open the address it prints in any browser, "
+                        "then paste the varno://auth/callback link here; --server names the "
+                        "server (https, or http://localhost for development), remembered"),
+         QStringLiteral("Without a desktop (a server reached over SSH):")},
+        {QStringLiteral("--headless"),
+         QStringLiteral("sync every minute without a tray or display (what the varno.service "
+                        "user unit runs)")},
+        {QStringLiteral("--leaderboard"),
+         QStringLiteral("print the 30-day leaderboard as the panel shows it")},
+        {QStringLiteral("--status"),
+         QStringLiteral("print who is signed in, the server, this device's id and how the "
+                        "running Varno's syncing goes")},
+    };
+    return table;
+}
+
+namespace {
+
+constexpr qsizetype lineWidth = 80;
+
+// `tokens` joined by `joiner` and wrapped to the line width: the first line goes on
+// after `column` characters already written, the next ones start with `indent` spaces.
+QString wrapped(const QStringList& tokens, const QString& joiner, qsizetype column,
+                qsizetype indent) {
+    QString out;
+    for (qsizetype i = 0; i < tokens.size(); ++i) {
+        const QString piece = tokens.at(i) + (i + 1 < tokens.size() ? joiner : QString());
+        if (column > indent && column + piece.trimmed().size() > lineWidth) {
+            while (out.endsWith(u' '))
+                out.chop(1);
+            out += u'\n' + QString(indent, u' ');
+            column = indent;
+        }
+        out += piece;
+        column += piece.size();
+    }
+    return out + u'\n';
+}
+
+} // namespace
+
 QString CommandLine::usage() {
-    return QStringLiteral(
-        "usage: varno [--toggle | --print-usage | --register-url-handler | --version | "
-        "varno://URL]\n"
-        "       varno --sign-in [--server URL] | --headless | --leaderboard | --status\n"
-        "\n"
-        "  (no argument)           start Varno in the tray, or open the running one's panel\n"
-        "  --toggle                open or close the running Varno's panel (for desktops\n"
-        "                          without a tray: bind it to a key)\n"
-        "  --print-usage           print the local token totals that Varno would upload\n"
-        "  --register-url-handler  make this program the handler of varno:// links, unless\n"
-        "                          another application already is\n"
-        "  varno://URL             hand a sign-in link from the browser to the running Varno\n"
-        "\n"
-        "Without a desktop (a server reached over SSH):\n"
-        "  --sign-in               sign in from a terminal: open the address it prints in any\n"
-        "                          browser, then paste the varno://auth/callback link here\n"
-        "  --server URL            with --sign-in: the server to sign in to (https, or\n"
-        "                          http://localhost for development); remembered\n"
-        "  --headless              sync every minute without a tray or display (what the\n"
-        "                          varno.service user unit runs)\n"
-        "  --leaderboard           print the 30-day leaderboard as the panel shows it\n"
-        "  --status                print who is signed in, the server, this device's id and\n"
-        "                          how the running Varno's syncing goes\n"
-        "\n"
-        "  --version               print the version and build number\n"
-        "  --help\n");
+    // Options are written in two spaces and described from this column on.
+    constexpr qsizetype descriptionColumn = 26;
+    QStringList choices;
+    for (const Option& option : options())
+        if (!option.synopsis.isEmpty())
+            choices << option.synopsis.section(QStringLiteral(", "), -1);
+    choices.last() += u']';
+    const QString head = QStringLiteral("usage: varno [");
+    QString out = head + wrapped(choices, QStringLiteral(" | "), head.size(), head.size()) + u'\n';
+    for (const Option& option : options()) {
+        if (!option.section.isEmpty())
+            out += u'\n' + option.section + u'\n';
+        const QString synopsis =
+            option.synopsis.isEmpty() ? QStringLiteral("(no argument)") : option.synopsis;
+        out += QStringLiteral("  ") + synopsis;
+        if (synopsis.size() + 2 < descriptionColumn)
+            out += QString(descriptionColumn - 2 - synopsis.size(), u' ');
+        else
+            out += u'\n' + QString(descriptionColumn, u' ');
+        out += wrapped(option.description.split(u' '), QStringLiteral(" "), descriptionColumn,
+                       descriptionColumn);
+    }
+    out += QStringLiteral("\nThe manual page varno(1) describes the menus, settings and files.\n");
+    return out;
 }
 
 } // namespace varno

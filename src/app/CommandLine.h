@@ -29,6 +29,17 @@ struct CommandLine {
     QString error;                 // for Invalid
 
     static CommandLine parse(const QStringList& arguments);
+
+    // One entry of the help: the option as typed ("-h, --help", "--dev COMMAND"; empty
+    // for starting without one) and what it does. The usage line, the help and the
+    // shell completion (which reads the help) all come from this table.
+    struct Option {
+        QString synopsis;
+        QString description;
+        QString section = {}; // a heading that starts a group of options, if any
+    };
+    static const QList<Option>& options();
+    // The usage line and every option, wrapped to 80 columns.
     static QString usage();
 };
 
