@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds the Debian package with scripts/package and checks it the way a user's
-# system would meet it, without installing it: its control data and file list,
-# the desktop entry, the AppStream metadata, the icons and the manual page, that
-# every shared library of the executable comes from an installed Debian package,
-# and that the unpacked program runs.
+# system and Debian's tools would meet it, without installing it: lintian, its
+# control data and file list, the hardening of the executable, the copyright file
+# and the changelog, the desktop entry, the AppStream metadata, the icons, the
+# manual page and the bash completion, that every shared library of the executable
+# comes from an installed Debian package, and that the unpacked program runs.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 root=$PWD
@@ -13,7 +14,10 @@ failures=0
 fail() { echo "FAIL: $*" >&2; failures=$((failures + 1)); }
 pass() { echo "ok: $*"; }
 
-deb=$(scripts/package | tail -n1)
+work=$(mktemp -d "${TMPDIR:-/tmp}/varno-package.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+
+deb=$(scripts/package 2> >(tee "$work/package.err" >&2) | tail -n1)
 [ -f "$deb" ] || { echo "FAIL: scripts/package printed '$deb', which is no file" >&2; exit 1; }
 case "$deb" in "$root"/dist/varno_*.deb) pass "package at $deb" ;; *) fail "package outside dist/: $deb" ;; esac
 # The stand-in for CodexBar's tool, from the same release build (not packaged).
@@ -23,8 +27,22 @@ fake_codexbar=$build/tools/fake-codexbar/fake-codexbar
 version=$(sed -n 's/^project(Varno VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 [ -n "$version" ] || { echo "FAIL: no project version in CMakeLists.txt" >&2; exit 1; }
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/varno-package.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+# Built without a server address, as here, the script must say so.
+grep -q 'warning: no server address given' "$work/package.err" ||
+  fail "scripts/package did not warn about the missing server address"
+
+# ---- lintian, as Debian's archive would run it ----
+# No error and no warning; any informational or pedantic tag that stays must be
+# one the README lists with its reason.
+lintian --pedantic --display-info "$deb" >"$work/lintian" 2>"$work/lintian.err" || true
+if grep -Eq '^[EW]: ' "$work/lintian"; then
+  fail "lintian:"; grep -E '^[EW]: ' "$work/lintian" >&2
+else
+  pass "lintian --pedantic: no errors or warnings"
+fi
+while read -r tag; do
+  grep -q "\`$tag\`" README.md || fail "lintian tag $tag is not listed in the README with its reason"
+done < <(sed -n 's/^[IP]: varno[^:]*: \([a-z0-9-]*\).*/\1/p' "$work/lintian" | sort -u)
 
 # ---- Control data ----
 field() { dpkg-deb --field "$deb" "$1"; }
@@ -55,6 +73,9 @@ expected=(
   /usr/share/man/man1/varno.1.gz
   /usr/share/icons/hicolor/scalable/apps/varno.svg
   /usr/lib/systemd/user/varno.service
+  /usr/share/doc/varno/copyright
+  /usr/share/doc/varno/changelog.gz
+  /usr/share/bash-completion/completions/varno
 )
 sizes=(16 22 24 32 48 64 128 256 512)
 for s in "${sizes[@]}"; do expected+=("/usr/share/icons/hicolor/${s}x${s}/apps/varno.png"); done
@@ -81,6 +102,10 @@ fi
 grep -qx 'MimeType=x-scheme-handler/varno;' "$apps/varno.desktop" || fail "the entry does not declare varno:// links"
 grep -qx 'Exec=varno %u' "$apps/varno.desktop" || fail "the entry does not run 'varno %u'"
 grep -qx 'Icon=varno' "$apps/varno.desktop" || fail "the entry's icon is not 'varno'"
+# Desktops skip an entry whose TryExec program is gone.
+grep -qx 'TryExec=varno' "$apps/varno.desktop" || fail "the entry has no 'TryExec=varno'"
+grep -qx 'X-GNOME-UsesNotifications=true' "$apps/varno.desktop" ||
+  fail "the entry does not declare that Varno sends notifications"
 
 unit=$dest/usr/lib/systemd/user/varno.service
 grep -qx 'ExecStart=/usr/bin/varno --headless' "$unit" || fail "the unit does not run /usr/bin/varno --headless"
@@ -128,6 +153,87 @@ if gzip -t "$man" && zcat "$man" | grep -q "^\.TH VARNO 1 \"[0-9-]*\" \"Varno $v
   pass "manual page renders"
 else
   fail "manual page:"; cat "$work/man.err" >&2
+fi
+
+# The manual page lists every option of the program, every settings key and every
+# menu item (the tray's "Check for Updates…" exists only where there is an updater,
+# which Linux builds have none of).
+MANWIDTH=200 man -l "$man" 2>/dev/null >"$work/man.txt"
+help=$("$dest/usr/bin/varno" --help)
+for option in $(grep -E '^  -' <<<"$help" | grep -oE -- '--[a-z][a-z-]*'); do
+  grep -qF -- "$option" "$work/man.txt" || fail "the manual page lacks $option"
+done
+for key in $(sed -n 's/^inline const QString [a-zA-Z]*Key = QStringLiteral("\([a-zA-Z]*\)");/\1/p' \
+  src/model/Settings.h); do
+  grep -qw -- "$key" "$work/man.txt" || fail "the manual page lacks the settings key $key"
+done
+while read -r item; do
+  [ "$item" = "Check for Updates…" ] && continue
+  grep -qF -- "$item" "$work/man.txt" || fail "the manual page lacks the menu item '$item'"
+done < <(perl -0777 -ne 'print "$1\n" while /addAction\((?:[^;]*?,\s*)?QStringLiteral\("([^"]+)"\)/g' \
+  src/app/MenuBarController.cpp src/ui/VarnoView.cpp | sed 's/\\u2026/…/' | sort -u)
+grep -q 'serverURL' "$work/man.txt" || fail "the manual page does not name serverURL"
+
+# ---- Copyright and changelog ----
+doc=$dest/usr/share/doc/varno
+# Machine-readable (DEP-5), with Varno's licence as LICENSE words it.
+if /usr/bin/python3 - "$doc/copyright" LICENSE >"$work/copyright.out" 2>&1 <<'PY'; then
+import sys
+from debian.copyright import Copyright
+with open(sys.argv[1]) as f:
+    c = Copyright(f, strict=True)
+files = c.find_files_paragraph("usr/bin/varno")
+assert files is not None, "no Files paragraph covers the program"
+assert files.license.synopsis == "MIT", f"the program's licence is {files.license.synopsis}"
+words = lambda text: " ".join(text.replace("\n.\n", "\n").split())
+licence = open(sys.argv[2]).read()
+assert words(licence[licence.index("Permission"):]) == words(files.license.text), \
+    "the MIT text differs from LICENSE"
+assert "Qt 6" in c.header.comment and "libcurl" in c.header.comment, "the linked libraries are not named"
+PY
+  pass "copyright: DEP-5, MIT as in LICENSE, linked libraries named"
+else
+  fail "copyright:"; cat "$work/copyright.out" >&2
+fi
+# Debian's format, one entry per release in the metadata, the newest this version.
+zcat "$doc/changelog.gz" >"$work/changelog"
+if dpkg-parsechangelog -l "$work/changelog" --all -S Version >"$work/changelog.versions" 2>"$work/changelog.err" &&
+  [ ! -s "$work/changelog.err" ]; then
+  releases=$(sed -n 's/.*<release version="\([^"]*\)".*/\1/p' "$metainfo")
+  [ "$(head -n1 "$work/changelog.versions")" = "$version" ] ||
+    fail "the changelog's newest version is not $version"
+  [ "$(cat "$work/changelog.versions")" = "$releases" ] ||
+    fail "the changelog's versions ($(tr '\n' ' ' <"$work/changelog.versions")) are not the metadata's ($(tr '\n' ' ' <<<"$releases"))"
+  pass "changelog: $(wc -l <"$work/changelog.versions") release(s), newest $version"
+else
+  fail "dpkg-parsechangelog:"; cat "$work/changelog.err" >&2
+fi
+
+# ---- bash completion: the options of the program's own help ----
+completion=$dest/usr/share/bash-completion/completions/varno
+complete_with() { # prints what completing the word $1 after the word $2 offers
+  bash -c 'source "$1"; _varno "$2" "$3" "$4"; printf "%s\n" "${COMPREPLY[@]}"' _ \
+    "$completion" "$dest/usr/bin/varno" "$1" "$2"
+}
+[ "$(complete_with --reg varno)" = --register-url-handler ] || fail "completing --reg: '$(complete_with --reg varno)'"
+[ "$(complete_with "" --dev)" = "" ] || fail "completing the value of --dev offers options"
+[ "$(complete_with "" varno | sort)" = "$(grep -E '^  -' <<<"$help" | grep -oE -- '--[a-z][a-z-]*' | sort -u)" ] ||
+  fail "completion offers $(complete_with "" varno | tr '\n' ' '), not the options of --help"
+pass "bash completion from varno --help"
+
+# ---- Hardening: Debian's flags in the installed program ----
+# PIE, stack protector, fortify, RELRO and bind-now. Control-flow protection is
+# looked for in the code instead: Debian 12's C start files carry no CET marking,
+# so no program linked there can claim it in its ELF note.
+if hardening-check --nocfprotection "$dest/usr/bin/varno" >"$work/hardening" 2>&1; then
+  pass "hardening-check: $(grep -c ': yes' "$work/hardening") protections"
+else
+  fail "hardening-check:"; cat "$work/hardening" >&2
+fi
+if [ "$(dpkg --print-architecture)" = amd64 ]; then
+  branch_targets=$(objdump -d --no-show-raw-insn "$dest/usr/bin/varno" | grep -c endbr64 || true)
+  [ "$branch_targets" -gt 1000 ] && pass "-fcf-protection: $branch_targets branch targets marked" ||
+    fail "only $branch_targets endbr64 instructions: built without -fcf-protection?"
 fi
 
 # ---- Shared libraries: every one found, and each from an installed package ----
