@@ -47,4 +47,9 @@ QString isolatedName(const QString& name) {
     return QChar(0x2068) + clean + QChar(0x2069);
 }
 
+QString personName(const QString& name) {
+    const QString isolated = isolatedName(name);
+    return isolated.isEmpty() ? QStringLiteral("Someone") : isolated;
+}
+
 } // namespace varno

@@ -22,4 +22,8 @@ inline constexpr qsizetype maxNameLength = 64;
 // and cannot reorder the words around it. Empty when nothing showable is left.
 QString isolatedName(const QString& name);
 
+// What stands for a person wherever their name is shown or read out: the isolated
+// name, or "Someone" when the server's name has nothing showable in it.
+QString personName(const QString& name);
+
 } // namespace varno

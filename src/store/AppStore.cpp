@@ -8,6 +8,7 @@
 #include "model/Errors.h"
 #include "model/Formatting.h"
 #include "model/Json.h"
+#include "model/Ranking.h"
 #include "model/Settings.h"
 #include "model/UrlText.h"
 #include "store/ScopeExit.h"
@@ -15,6 +16,7 @@
 
 #include <QNetworkAccessManager>
 #include <QPointer>
+#include <QSet>
 #include <QThreadPool>
 
 #include <stdexcept>
@@ -435,13 +437,17 @@ QList<LeaderboardEntry> AppStore::visibleLeaderboard() const {
     if (!dashboard_)
         return {};
     const std::optional<QString> account = friendVisibilityAccount();
-    const auto hidden = account ? hiddenFriends_.constFind(*account) : hiddenFriends_.constEnd();
+    const auto list = account ? hiddenFriends_.constFind(*account) : hiddenFriends_.constEnd();
+    if (list == hiddenFriends_.constEnd() || list->isEmpty())
+        return rankedOrder(dashboard_->leaderboard);
+    const QSet<QString> hidden(list->cbegin(), list->cend());
     QList<LeaderboardEntry> visible;
+    visible.reserve(dashboard_->leaderboard.size());
     for (const LeaderboardEntry& entry : dashboard_->leaderboard) {
-        if (entry.isMe || hidden == hiddenFriends_.constEnd() || !hidden->contains(entry.id))
+        if (entry.isMe || !hidden.contains(entry.id))
             visible.append(entry);
     }
-    return visible;
+    return rankedOrder(std::move(visible));
 }
 
 bool AppStore::isFriendHidden(const QString& id) const {

@@ -111,7 +111,8 @@ public:
     // without surrounding spaces and slashes, a line feed, the user's id. None while
     // signed out.
     std::optional<QString> accountKey() const { return friendVisibilityAccount(); }
-    // The leaderboard without the friends hidden under the current account.
+    // The leaderboard without the friends hidden under the current account, in the
+    // server's order except that rows whose total is no count come last.
     QList<LeaderboardEntry> visibleLeaderboard() const;
     bool isFriendHidden(const QString& id) const;
     // Hides or shows a friend on this machine; nothing while signed out or for the

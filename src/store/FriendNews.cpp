@@ -2,6 +2,7 @@
 
 #include "model/Formatting.h"
 #include "model/OutsideText.h"
+#include "model/Ranking.h"
 
 #include <QSet>
 
@@ -65,8 +66,7 @@ std::optional<SeenFriendNews> SeenFriendNews::fromVariant(const QVariant& value)
 namespace FriendNews {
 
 QString displayName(const QString& name) {
-    const QString clean = boundedText(name, maxNameLength);
-    return clean.isEmpty() ? QStringLiteral("Someone") : clean;
+    return personName(name);
 }
 
 Result decide(const Input& input) {
@@ -88,7 +88,8 @@ Result decide(const Input& input) {
             requesters.append(displayName(request.name));
     }
 
-    const QList<LeaderboardEntry>& board = input.dashboard.leaderboard;
+    // Above and below as the panel ranks them.
+    const QList<LeaderboardEntry> board = rankedOrder(input.dashboard.leaderboard);
     qsizetype me = -1;
     for (qsizetype i = 0; i < board.size() && me < 0; ++i)
         if (board[i].isMe)
@@ -110,9 +111,11 @@ Result decide(const Input& input) {
                 seen.below.append(entry.id);
                 continue;
             }
-            // A tie that the server happens to order the other way is no pass.
-            if (wasBelow.contains(entry.id) && entry.total > board[me].total && !passedToday &&
-                !hidden.contains(entry.id))
+            // A tie that the server happens to order the other way is no pass, and a
+            // total that is no count passes nobody.
+            const bool ahead = hasTokenCount(entry) &&
+                               (!hasTokenCount(board[me]) || entry.total > board[me].total);
+            if (wasBelow.contains(entry.id) && ahead && !passedToday && !hidden.contains(entry.id))
                 passers.append(&entry);
         }
     }
@@ -128,7 +131,9 @@ Result decide(const Input& input) {
             result.notices.append(
                 {Kind::friendRequest, QStringLiteral("New friend request"), name});
     }
-    const QString mine = me >= 0 ? compactTokens(board[me].total) : QString();
+    const QString mine = me < 0                     ? QString()
+                         : hasTokenCount(board[me]) ? compactTokens(board[me].total)
+                                                    : QStringLiteral("—");
     if (passers.size() > maxNoticesPerKind) {
         QStringList names;
         for (const LeaderboardEntry* entry : passers)

@@ -64,7 +64,8 @@ Result decide(const Input& input);
 inline constexpr int maxNoticesPerKind = 3;
 
 // A name from the server made fit for one line of a notification: no control or
-// direction-changing characters, spaces collapsed, at most 64 characters.
+// direction-changing characters, spaces collapsed, at most 64 characters, isolated so
+// that it cannot reorder the words around it; "Someone" when nothing is left.
 QString displayName(const QString& name);
 
 } // namespace FriendNews

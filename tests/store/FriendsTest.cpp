@@ -1,5 +1,7 @@
 #include "StoreHarness.h"
 
+#include <limits>
+
 namespace {
 
 QStringList visible(const AppStore& store) {
@@ -44,6 +46,21 @@ TEST(Friends, HidingIsPerAccountSortedAndSurvivesARestart) {
     restarted.setFriendHidden("c", true);
     EXPECT_EQ(visible(restarted).size(), 4);
     EXPECT_EQ(settings::readHiddenFriends(*h.settings).size(), 1);
+}
+
+// A negative total is no count: such rows rank after every count, in the server's
+// order among themselves, and a hidden one stays hidden.
+TEST(Friends, RowsWhoseTotalIsNoCountRankLast) {
+    StoreHarness h;
+    AppStore& store = h.signedInStore();
+    Dashboard board = dashboard({"a", "b", "c", "d", "e"});
+    board.leaderboard[0].total = -1; // the user's own row moves too
+    board.leaderboard[1].total = std::numeric_limits<qint64>::min();
+    board.leaderboard[3].total = -5;
+    board.leaderboard[4].total = -7;
+    store.setDashboard(board);
+    store.setFriendHidden("d", true);
+    EXPECT_EQ(visible(store), (QStringList{"b", "e", "u-alice", "a", "c"}));
 }
 
 TEST(Friends, InviteLinks) {
