@@ -2,23 +2,28 @@
 
 #include "analytics/Analytics.h"
 #include "async/Job.h"
+#include "model/OutsideText.h"
 #include "store/AppStore.h"
 #include "ui/AccessibleRole.h"
 #include "ui/ElidedLabel.h"
+#include "ui/FriendsModel.h"
 #include "ui/ProgressSpinner.h"
-#include "ui/RowList.h"
 #include "ui/Theme.h"
+#include "ui/WidgetRowList.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
-#include <QScrollArea>
-#include <QScrollBar>
 #include <QVBoxLayout>
 
 namespace varno {
+
+namespace {
+const QString hideText = QStringLiteral("Hide friend");
+const QString showText = QStringLiteral("Show friend");
+} // namespace
 
 FriendsView::FriendsView(AppStore* store, std::function<void()> onDone, QWidget* parent)
     : QWidget(parent), store_(store), onDone_(std::move(onDone)) {
@@ -40,7 +45,6 @@ FriendsView::FriendsView(AppStore* store, std::function<void()> onDone, QWidget*
     header->addStretch(1);
     inviteButton_ = new QPushButton(this);
     inviteButton_->setIcon(theme::linkIcon(theme::text()));
-    inviteButton_->setAutoDefault(false);
     connect(inviteButton_, &QPushButton::clicked, this, &FriendsView::copyInviteLink);
     header->addWidget(inviteButton_);
     doneButton_ = new QPushButton(QStringLiteral("Done"), this);
@@ -61,17 +65,24 @@ FriendsView::FriendsView(AppStore* store, std::function<void()> onDone, QWidget*
     theme::useSecondaryColour(emptyLabel_);
     layout->addWidget(emptyLabel_);
 
-    scroll_ = new QScrollArea(this);
-    scroll_->setWidgetResizable(true);
-    scroll_->setFrameShape(QFrame::NoFrame);
-    scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroll_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    scroll_->viewport()->setAutoFillBackground(false);
-    layout->addWidget(scroll_);
-
-    rows_ = new RowList(scroll_, 10);
-    rows_->content()->setAccessibleName(QStringLiteral("Friends and requests"));
-    connect(rows_, &RowList::released, this, &FriendsView::render);
+    model_ = new FriendsModel(this);
+    connect(model_, &KeyedListModel::applied, this, &FriendsView::showListState);
+    list_ = new WidgetRowList(
+        model_, [this](int row) { return makeRow(row); },
+        [this](QWidget* widget, int row) { updateRow(widget, row); }, this);
+    list_->viewport()->setAccessibleName(QStringLiteral("Friends and requests"));
+    list_->setMaximumHeight(theme::friendsListMaxHeight);
+    // A row is as high as its buttons, measured with the sheet's style.
+    QPushButton probe(hideText, this);
+    probe.ensurePolished();
+    list_->setRowHeight(probe.sizeHint().height(), 10);
+    for (const QString& text : {hideText, showText}) {
+        probe.setText(text);
+        toggleWidth_ = std::max(toggleWidth_, probe.sizeHint().width());
+    }
+    layout->addWidget(list_);
+    // A sheet taller than its rows (it covers the whole panel) keeps them at the top.
+    layout->addStretch(1);
 
     if (store_) {
         connect(store_, &AppStore::dashboardChanged, this, &FriendsView::render);
@@ -85,9 +96,11 @@ FriendsView::FriendsView(AppStore* store, std::function<void()> onDone, QWidget*
 FriendsView::~FriendsView() = default;
 
 void FriendsView::showEvent(QShowEvent* event) {
-    // Each time the sheet comes up the invite button starts over.
+    // Each time the sheet comes up the invite button starts over, and the list at its
+    // top.
     inviteCopied_ = false;
-    renderHeader();
+    render();
+    list_->scrollToTop();
     QWidget::showEvent(event);
 }
 
@@ -119,155 +132,88 @@ void FriendsView::copyInviteLink() {
     renderHeader();
 }
 
-namespace {
-// Row keys: a friend, or a request in one direction (a request that changed direction
-// is another row).
-const QString friendKey = QStringLiteral("friend:");
-const QString incomingKey = QStringLiteral("incoming:");
-const QString outgoingKey = QStringLiteral("outgoing:");
-} // namespace
-
 void FriendsView::renderList() {
+    // Hidden, it catches up when it comes up again.
+    if (!isVisible())
+        return;
     const std::optional<Dashboard>* dashboard = store_ ? &store_->dashboard() : nullptr;
-    if (!dashboard || !dashboard->has_value()) {
-        spinner_->show();
-        emptyLabel_->hide();
-        scroll_->hide();
-        return;
-    }
-    spinner_->hide();
-
-    // Friends first, then the open requests, each in the server's order.
-    QStringList keys;
-    QHash<QString, QString> names;
-    for (const LeaderboardEntry& entry : (*dashboard)->leaderboard) {
-        const QString key = friendKey + entry.id;
-        if (!entry.isMe && !names.contains(key)) {
-            keys.append(key);
-            names.insert(key, entry.name);
-        }
-    }
-    for (const FriendRequest& request : (*dashboard)->requests) {
-        const QString key = (request.incoming ? incomingKey : outgoingKey) + request.id;
-        if (!request.accepted && !names.contains(key)) {
-            keys.append(key);
-            names.insert(key, request.name);
-        }
-    }
-    const bool busy = store_->busy();
-    const auto make = [&](const QString& key) { return makeRow(key, names.value(key)); };
-    const auto update = [&](QWidget* row, const QString& key, int) {
-        const QString name = names.value(key);
-        row->findChild<ElidedLabel*>()->setText(name);
-        row->setAccessibleName(name);
-        // A screen reader that reads a button alone still says whose it is.
-        for (QPushButton* button : row->findChildren<QPushButton*>())
-            button->setAccessibleDescription(name);
-        if (key.startsWith(friendKey)) {
-            const bool hidden = store_->isFriendHidden(key.mid(friendKey.size()));
-            showToggle(row->findChild<QPushButton*>(), hidden);
-        } else {
-            // Disabled while another answer runs, so that two never overlap.
-            row->setEnabled(!busy);
-        }
-    };
-    // The last rows gone while the pointer is over them wait like any other.
-    if (keys.isEmpty() && !(rows_->count() > 0 && rows_->pointerInside())) {
-        rows_->apply({}, make, update);
-        emptyLabel_->show();
-        scroll_->hide();
-        return;
-    }
-    emptyLabel_->hide();
-    scroll_->show();
-    rows_->apply(keys, make, update);
-
-    // The list grows with its rows up to 240, then scrolls; the scroll bar gets room
-    // of its own so that it never covers the buttons. Measured in place, with the
-    // style sheet applied.
-    QVBoxLayout* rows = rows_->layout();
-    rows_->content()->ensurePolished();
-    rows->setContentsMargins(0, 0, 0, 0);
-    rows->invalidate();
-    const int natural = rows->sizeHint().height();
-    const bool scrolls = natural > theme::friendsListMaxHeight;
-    rows->setContentsMargins(0, 0, scrolls ? theme::scrollBarWidth + 6 : 0, 0);
-    scroll_->setFixedHeight(std::min(natural, theme::friendsListMaxHeight));
+    loaded_ = dashboard && dashboard->has_value();
+    model_->setDashboard(loaded_ ? **dashboard : Dashboard());
+    showListState();
 }
 
-std::pair<QWidget*, QHBoxLayout*> FriendsView::makeNamedRow(const QString& name) {
-    auto* row = new QWidget();
-    AccessibleRole::set(row, QAccessible::ListItem);
-    row->setAccessibleName(name);
-    auto* layout = new QHBoxLayout(row);
+void FriendsView::showListState() {
+    // A long list is worked out in the background at first: it is still loading
+    // then, not empty.
+    const bool waiting = !loaded_ || (model_->isUpdating() && model_->rowCount() == 0);
+    spinner_->setVisible(waiting);
+    emptyLabel_->setVisible(!waiting && model_->rowCount() == 0);
+    list_->setVisible(model_->rowCount() > 0);
+}
+
+QWidget* FriendsView::makeRow(int index) {
+    const FriendsRow& row = model_->rowAt(index);
+    auto* widget = new QWidget();
+    AccessibleRole::set(widget, QAccessible::ListItem);
+    auto* layout = new QHBoxLayout(widget);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(8);
-    auto* label = new ElidedLabel(name, row);
+    auto* label = new ElidedLabel(QString(), widget);
     label->setFont(theme::bodyFont());
     layout->addWidget(label, 1);
-    return {row, layout};
-}
 
-QWidget* FriendsView::makeRow(const QString& key, const QString& name) {
-    if (key.startsWith(friendKey))
-        return makeFriendRow(key.mid(friendKey.size()), name);
-    const bool incoming = key.startsWith(incomingKey);
-    return makeRequestRow(key, key.mid((incoming ? incomingKey : outgoingKey).size()), name,
-                          incoming);
-}
-
-QWidget* FriendsView::makeFriendRow(const QString& id, const QString& name) {
-    auto [row, layout] = makeNamedRow(name);
-    auto* toggle = new QPushButton(row);
-    toggle->setAutoDefault(false);
-    connect(toggle, &QPushButton::clicked, this, [this, id] {
-        if (store_)
-            store_->setFriendHidden(id, !store_->isFriendHidden(id));
-    });
-    layout->addWidget(toggle);
-    return row;
-}
-
-void FriendsView::showToggle(QPushButton* toggle, bool hidden) {
-    const QString hide = QStringLiteral("Hide friend"), show = QStringLiteral("Show friend");
-    if (toggle->minimumWidth() == 0) {
-        // As wide as its wider text, so that it keeps its place when it flips. Measured
-        // once it is in the sheet, with the sheet's style.
-        int width = 0;
-        for (const QString& text : {hide, show}) {
-            toggle->setText(text);
-            width = std::max(width, toggle->sizeHint().width());
-        }
-        toggle->setMinimumWidth(width);
-    }
-    toggle->setText(hidden ? show : hide);
-}
-
-QWidget* FriendsView::makeRequestRow(const QString& key, const QString& id, const QString& name,
-                                     bool incoming) {
-    auto [row, layout] = makeNamedRow(name);
-    auto addButton = [&](const QString& text, bool accept, bool prominent) {
-        auto* button = new QPushButton(text, row);
-        button->setAutoDefault(false);
+    const QString id = row.id;
+    const auto addButton = [&](const QString& text, bool prominent) {
+        auto* button = new QPushButton(text, widget);
         if (prominent)
             button->setProperty("prominent", true);
-        connect(button, &QPushButton::clicked, this, [this, key, id, accept] {
-            // Answered, the request leaves the list even with the pointer over it.
-            rows_->allowRemoval(key);
-            answer(id, accept);
-        });
         layout->addWidget(button);
+        return button;
     };
-    if (incoming) {
-        addButton(QStringLiteral("Accept"), true, true);
-        addButton(QStringLiteral("Decline"), false, false);
-    } else {
-        auto* pending = new QLabel(QStringLiteral("Pending"), row);
+    switch (row.kind) {
+    case FriendsRow::Kind::friendRow: {
+        QPushButton* toggle = addButton(hideText, false);
+        toggle->setMinimumWidth(toggleWidth_); // keeps its place when it flips
+        connect(toggle, &QPushButton::clicked, this, [this, id] {
+            if (store_)
+                store_->setFriendHidden(id, !store_->isFriendHidden(id));
+        });
+        break;
+    }
+    case FriendsRow::Kind::incoming:
+        connect(addButton(QStringLiteral("Accept"), true), &QPushButton::clicked, this,
+                [this, id] { answer(id, true); });
+        connect(addButton(QStringLiteral("Decline"), false), &QPushButton::clicked, this,
+                [this, id] { answer(id, false); });
+        break;
+    case FriendsRow::Kind::outgoing: {
+        auto* pending = new QLabel(QStringLiteral("Pending"), widget);
         theme::useSecondaryColour(pending);
         layout->addWidget(pending);
-        addButton(QStringLiteral("Cancel"), false, false);
+        connect(addButton(QStringLiteral("Cancel"), false), &QPushButton::clicked, this,
+                [this, id] { answer(id, false); });
+        break;
     }
-    return row;
+    }
+    return widget;
+}
+
+void FriendsView::updateRow(QWidget* widget, int index) {
+    const FriendsRow& row = model_->rowAt(index);
+    const QString name = personName(row.name);
+    widget->findChild<ElidedLabel*>()->setText(name);
+    widget->setAccessibleName(FriendsModel::accessibleLabel(row));
+    // A screen reader that reads a button alone still says whose it is.
+    const auto buttons = widget->findChildren<QPushButton*>();
+    for (QPushButton* button : buttons)
+        button->setAccessibleDescription(name);
+    if (row.kind == FriendsRow::Kind::friendRow) {
+        const bool hidden = store_ && store_->isFriendHidden(row.id);
+        buttons.first()->setText(hidden ? showText : hideText);
+    } else {
+        // Disabled while another answer runs, so that two never overlap.
+        widget->setEnabled(!(store_ && store_->busy()));
+    }
 }
 
 namespace {

@@ -4,23 +4,20 @@
 #include <QWidget>
 
 #include <functional>
-#include <utility>
 
 class QLabel;
 class QPushButton;
-class QScrollArea;
-class QVBoxLayout;
-
-class QHBoxLayout;
 
 namespace varno {
 
 class AppStore;
+class FriendsModel;
 class ProgressSpinner;
-class RowList;
+class WidgetRowList;
 
 // The friends sheet: copy the invite link, hide or show each friend on this machine's
-// leaderboard, and answer friend requests.
+// leaderboard, and answer friend requests. Its list makes widgets only for the rows in
+// view, so ten thousand friends open as fast as ten.
 class FriendsView : public QWidget {
     Q_OBJECT
 public:
@@ -31,6 +28,8 @@ public:
     // Puts the invite link on the clipboard; "Copied" shows when that worked.
     void copyInviteLink();
 
+    WidgetRowList* list() const { return list_; }
+
 protected:
     void showEvent(QShowEvent* event) override;
 
@@ -38,25 +37,23 @@ private:
     void render();
     void renderHeader();
     void renderList();
-    QWidget* makeRow(const QString& key, const QString& name);
-    // A row holding the person's name; the caller adds its buttons to the layout.
-    std::pair<QWidget*, QHBoxLayout*> makeNamedRow(const QString& name);
-    QWidget* makeFriendRow(const QString& id, const QString& name);
-    void showToggle(QPushButton* toggle, bool hidden);
-    QWidget* makeRequestRow(const QString& key, const QString& id, const QString& name,
-                            bool incoming);
+    void showListState();
+    QWidget* makeRow(int row);
+    void updateRow(QWidget* widget, int row);
     void answer(const QString& requestId, bool accept);
 
     QPointer<AppStore> store_;
     std::function<void()> onDone_;
     bool inviteCopied_ = false;
+    bool loaded_ = false;
+    int toggleWidth_ = 0;
 
     QPushButton* inviteButton_;
     QPushButton* doneButton_;
     ProgressSpinner* spinner_;
     QLabel* emptyLabel_;
-    QScrollArea* scroll_;
-    RowList* rows_;
+    FriendsModel* model_;
+    WidgetRowList* list_;
 };
 
 } // namespace varno

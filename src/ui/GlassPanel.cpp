@@ -31,9 +31,10 @@ GlassPanel::GlassPanel(const ContentBuilder& content, QWidget* parent)
       visibility_(new PanelVisibility(this)) {
     setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_QuitOnClose, false);
+    // The role before anything else: accessibility keeps the first one it is told.
+    AccessibleRole::set(this, QAccessible::Window);
     setWindowTitle(QStringLiteral("Varno leaderboard"));
     setAccessibleName(QStringLiteral("Varno leaderboard"));
-    AccessibleRole::set(this, QAccessible::Window);
     connect(visibility_, &PanelVisibility::isVisibleChanged, this, &GlassPanel::visibilityChanged);
     if (content) {
         content_ = content(visibility_);
@@ -97,30 +98,36 @@ void GlassPanel::updateContentSize() {
         return;
     if (QLayout* layout = content_->layout())
         layout->activate();
-    const QSize hint =
+    QSize hint =
         content_->sizeHint().expandedTo(content_->minimumSize()).boundedTo(content_->maximumSize());
     // Sizes are whole pixels already; an empty size means the content is not laid out.
     if (hint.width() <= 0 || hint.height() <= 0)
         return;
+    // Never taller than the screen's free area: the content's lists scroll sooner.
+    if (const QScreen* screen = anchorScreen()) {
+        const int room = screen->availableGeometry().height();
+        hint.setHeight(
+            std::max(std::min(hint.height(), room), content_->minimumSizeHint().height()));
+    }
     if (hint == contentSize_)
         return;
     contentSize_ = hint;
     positionPanel();
 }
 
+QScreen* GlassPanel::anchorScreen() const {
+    if (!hasAnchor_)
+        return nullptr;
+    if (QScreen* screen = QGuiApplication::screenAt(anchor_.center()))
+        return screen;
+    for (QScreen* candidate : QGuiApplication::screens())
+        if (candidate->geometry().intersects(anchor_.adjusted(0, 0, 1, 1)))
+            return candidate;
+    return nullptr;
+}
+
 void GlassPanel::positionPanel() {
-    QScreen* screen = nullptr;
-    if (hasAnchor_) {
-        screen = QGuiApplication::screenAt(anchor_.center());
-        if (!screen) {
-            for (QScreen* candidate : QGuiApplication::screens()) {
-                if (candidate->geometry().intersects(anchor_.adjusted(0, 0, 1, 1))) {
-                    screen = candidate;
-                    break;
-                }
-            }
-        }
-    }
+    QScreen* screen = anchorScreen();
     QRect card;
     QMargins margins;
     if (!screen) {

@@ -10,6 +10,8 @@
 #include <chrono>
 #include <functional>
 
+class QScreen;
+
 namespace varno {
 
 // Whether the panel is open, as the content sees it: true from showRelativeTo() until
@@ -30,8 +32,9 @@ private:
 
 // The floating panel that hangs from the tray icon: a frameless, translucent tool
 // window that stays on top, drawn as a rounded frosted card with a soft shadow. It
-// sizes itself to its content and closes on Escape, on a click elsewhere in the app
-// and when it loses activation (unless one of its own dialogs or menus is up).
+// sizes itself to its content (never taller than the screen's free area) and closes on Escape, on a
+// click elsewhere in the app and when it loses activation (unless one of its own dialogs or menus
+// is up).
 class GlassPanel : public QWidget {
     Q_OBJECT
 public:
@@ -73,6 +76,7 @@ protected:
 
 private:
     void updateContentSize();
+    QScreen* anchorScreen() const;
     void positionPanel();
     void dismiss();
     void forgetOpening();

@@ -1,45 +1,117 @@
 #include "ui/GlassSheet.h"
 
-#include "ui/Compositing.h"
+#include "ui/AccessibleRole.h"
 #include "ui/GlassCard.h"
-#include "ui/GlassPanel.h"
-#include "ui/Theme.h"
+#include "ui/WidgetRowList.h"
 
-#include <QAction>
-#include <QGuiApplication>
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QKeyEvent>
 #include <QLayout>
 #include <QPainter>
-#include <QPainterPath>
 #include <QPushButton>
-#include <QScreen>
-
-#include <algorithm>
 
 namespace varno {
 
-GlassSheet::GlassSheet(QWidget* content, QWidget* parent)
-    // On top like the panel it belongs to, or a window manager may stack it below.
-    : QDialog(parent, Qt::Dialog | Qt::FramelessWindowHint | Qt::NoDropShadowWindowHint |
-                          Qt::WindowStaysOnTopHint),
-      content_(content) {
-    setAttribute(Qt::WA_TranslucentBackground);
-    setWindowModality(Qt::WindowModal);
+GlassSheet::GlassSheet(QWidget* content, const QString& title, QWidget* host)
+    : QWidget(host), content_(content), title_(title) {
+    AccessibleRole::set(this, QAccessible::Dialog);
+    setAccessibleName(title_);
     content_->setParent(this);
+    // Clicks stop here rather than reach what is beneath.
+    setAttribute(Qt::WA_NoMousePropagation);
+    hide();
+}
 
-    // Return and Enter press the default button whichever button has the focus: some
-    // platform themes (GTK's) make them press the focused button instead. A shortcut
-    // is seen before the focused button sees the key.
-    auto* pressDefault = new QAction(this);
-    pressDefault->setShortcuts({QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)});
-    pressDefault->setShortcutContext(Qt::WidgetWithChildrenShortcut);
-    connect(pressDefault, &QAction::triggered, this, &GlassSheet::pressDefaultButton);
-    addAction(pressDefault);
+QSize GlassSheet::sizeHint() const {
+    return content_->sizeHint();
+}
+
+QSize GlassSheet::minimumSizeHint() const {
+    return content_->minimumSizeHint();
+}
+
+void GlassSheet::present() {
+    const QWidget* focus = QApplication::focusWidget();
+    if (!isVisible())
+        focusBefore_ = (focus && !isAncestorOf(focus)) ? QApplication::focusWidget() : nullptr;
+    if (parentWidget())
+        setGeometry(parentWidget()->rect());
+    show();
+    raise();
+    // The keyboard comes to the panel with it (a menu may have had it).
+    window()->activateWindow();
+    for (QPushButton* button : findChildren<QPushButton*>()) {
+        if (button->isDefault() && button->isVisibleTo(this)) {
+            button->setFocus(Qt::OtherFocusReason);
+            return;
+        }
+    }
+    setFocus(Qt::OtherFocusReason);
+}
+
+void GlassSheet::dismiss() {
+    if (isHidden())
+        return;
+    const bool hadFocus = isAncestorOf(QApplication::focusWidget()) || hasFocus();
+    hide();
+    // The host shows what it covered first, so that the focus can go back there.
+    emit finished();
+    if (hadFocus) {
+        // Back to the panel, so that its keys (Escape among them) work again, with or
+        // without a window manager.
+        QWidget* target = focusBefore_ ? focusBefore_.data() : parentWidget();
+        if (target && target->isVisible())
+            target->setFocus(Qt::OtherFocusReason);
+        else if (parentWidget())
+            parentWidget()->setFocus(Qt::OtherFocusReason);
+    }
+}
+
+bool GlassSheet::event(QEvent* event) {
+    // The content's size hint changed: the host may need more (or less) room.
+    if (event->type() == QEvent::LayoutRequest) {
+        updateGeometry();
+        if (parentWidget())
+            parentWidget()->updateGeometry();
+    }
+    return QWidget::event(event);
+}
+
+void GlassSheet::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    content_->setGeometry(rect());
+}
+
+void GlassSheet::paintEvent(QPaintEvent*) {
+    // Opaque: the panel's rows must not show through.
+    QPainter painter(this);
+    GlassCard::paint(painter, rect(), false, true);
+}
+
+void GlassSheet::keyPressEvent(QKeyEvent* event) {
+    const int key = event->key();
+    const auto modifiers = event->modifiers() & ~Qt::KeypadModifier;
+    if (key == Qt::Key_Escape && modifiers == Qt::NoModifier) {
+        dismiss();
+        return;
+    }
+    if ((key == Qt::Key_Return || key == Qt::Key_Enter) && modifiers == Qt::NoModifier) {
+        // A focused button that let Return pass (not every style presses it) is
+        // pressed; anywhere else Return means the default button.
+        auto* button = qobject_cast<QAbstractButton*>(QApplication::focusWidget());
+        if (button && isAncestorOf(button) && button->isEnabled())
+            button->click();
+        else
+            pressDefaultButton();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void GlassSheet::pressDefaultButton() {
-    const auto buttons = findChildren<QPushButton*>();
-    for (QPushButton* button : buttons) {
-        if (button->isDefault() && button->isVisible()) {
+    for (QPushButton* button : findChildren<QPushButton*>()) {
+        if (button->isDefault() && button->isVisibleTo(this)) {
             if (button->isEnabled())
                 button->click();
             return;
@@ -47,81 +119,58 @@ void GlassSheet::pressDefaultButton() {
     }
 }
 
-QRect GlassSheet::cardGeometry() const {
-    return QRect(geometry().topLeft() + QPoint(margins_.left(), margins_.top()), content_->size());
+void GlassSheet::contextMenuEvent(QContextMenuEvent* event) {
+    // The panel's menu belongs to what the sheet covers.
+    event->accept();
 }
 
-void GlassSheet::present() {
-    translucent_ = windowTranslucencyAvailable();
-    place();
-    open();
-    raise();
-    activateWindow();
+QList<QWidget*> GlassSheet::focusStops() const {
+    // In the order the sheet was built, which is the order it reads; a list of rows is
+    // one stop that steps through its rows itself.
+    QList<QWidget*> stops;
+    std::function<void(const QWidget*)> collect = [&](const QWidget* parent) {
+        for (QObject* object : parent->children()) {
+            auto* child = qobject_cast<QWidget*>(object);
+            if (!child || child->isWindow() || !child->isVisibleTo(this) || !child->isEnabled())
+                continue;
+            if (qobject_cast<WidgetRowList*>(child)) {
+                stops.append(child);
+                continue;
+            }
+            if (child->focusPolicy() & Qt::TabFocus)
+                stops.append(child);
+            collect(child);
+        }
+    };
+    collect(this);
+    return stops;
 }
 
-bool GlassSheet::event(QEvent* event) {
-    if (event->type() == QEvent::LayoutRequest && isVisible())
-        place();
-    return QDialog::event(event);
-}
-
-void GlassSheet::place() {
-    if (QLayout* layout = content_->layout())
-        layout->activate();
-    const QSize size =
-        content_->sizeHint().expandedTo(content_->minimumSize()).boundedTo(content_->maximumSize());
-    if (size.width() <= 0 || size.height() <= 0)
-        return;
-
-    // Hang from the top edge of the parent's card, centred on it.
-    QWidget* owner = parentWidget() ? parentWidget()->window() : nullptr;
-    QRect ownerCard;
-    if (auto* panel = qobject_cast<GlassPanel*>(owner))
-        ownerCard = panel->cardGeometry();
-    else if (owner)
-        ownerCard = owner->geometry();
-    QScreen* screen = owner ? owner->screen() : QGuiApplication::primaryScreen();
-    const QRect available = screen ? screen->availableGeometry() : QRect(QPoint(0, 0), size);
-    QRect card(QPoint(0, 0), size);
-    if (ownerCard.isValid())
-        card.moveTopLeft(QPoint(ownerCard.center().x() - size.width() / 2 + 1, ownerCard.top()));
-    else
-        card.moveCenter(available.center());
-    // Kept on screen, with the same side margins as the panel.
-    card.moveLeft(std::clamp(card.left(), available.left() + 8,
-                             std::max(available.left() + 8, available.right() - 7 - size.width())));
-    card.moveTop(std::clamp(card.top(), available.top(),
-                            std::max(available.top(), available.bottom() + 1 - size.height())));
-
-    QMargins margins;
-    if (translucent_ && screen) {
-        margins = GlassCard::shadowMargins();
-        margins = GlassCard::marginsWithinScreen(margins, card, screen->geometry());
+bool GlassSheet::focusNextPrevChild(bool next) {
+    const QList<QWidget*> stops = focusStops();
+    if (stops.isEmpty())
+        return true;
+    QWidget* focus = QApplication::focusWidget();
+    int at = -1;
+    for (int i = 0; i < stops.size() && at < 0; ++i)
+        if (stops[i] == focus || stops[i]->isAncestorOf(focus))
+            at = i;
+    if (at >= 0)
+        if (auto* list = qobject_cast<WidgetRowList*>(stops[at]); list && list->moveFocus(next))
+            return true;
+    const int count = int(stops.size());
+    for (int step = 1; step <= count; ++step) {
+        const int i = at < 0 ? (next ? step - 1 : count - step)
+                             : ((at + (next ? step : -step)) % count + count) % count;
+        if (auto* list = qobject_cast<WidgetRowList*>(stops[i])) {
+            if (list->enterFocus(next))
+                return true;
+            continue;
+        }
+        stops[i]->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+        return true;
     }
-    margins_ = margins;
-    setFixedSize(card.marginsAdded(margins).size());
-    setGeometry(card.marginsAdded(margins));
-    content_->setGeometry(QRect(QPoint(margins.left(), margins.top()), size));
-    if (translucent_) {
-        clearMask();
-    } else {
-        QPainterPath shape;
-        shape.addRoundedRect(QRectF(QPoint(0, 0), size), theme::cornerRadius, theme::cornerRadius);
-        setMask(QRegion(shape.toFillPolygon().toPolygon()));
-    }
-    update();
-}
-
-void GlassSheet::paintEvent(QPaintEvent*) {
-    QPainter painter(this);
-    const QRect card(QPoint(margins_.left(), margins_.top()), content_->size());
-    if (!translucent_) {
-        QColor opaque = theme::cardFill();
-        opaque.setAlpha(255);
-        painter.fillRect(rect(), opaque);
-    }
-    // Opaque even on glass: the panel it covers must not show through it.
-    GlassCard::paint(painter, card, translucent_, true);
+    return true;
 }
 
 } // namespace varno

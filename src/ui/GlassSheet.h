@@ -1,36 +1,51 @@
 #pragma once
 
-#include <QDialog>
-#include <QMargins>
+#include <QPointer>
+#include <QWidget>
 
 namespace varno {
 
-// A window-modal dialog drawn as a glass card, attached to the top of the window it
-// belongs to (for the panel: centred over the panel's card), like a sheet. It sizes
-// itself to its content; Escape rejects it and Return presses its default button.
-class GlassSheet : public QDialog {
+// A sheet drawn inside the panel, over everything the panel shows, as an opaque card
+// (no window of its own, so it sits right on the panel on every platform, Wayland
+// included). While it is up, what lies beneath is out of reach: hidden from the
+// keyboard and from screen readers, and covered for the pointer. Tab cycles through
+// the sheet's controls; Escape closes it; Return presses the focused button, or the
+// default button when the focus is elsewhere. The host asks sizeHint() for the room it
+// needs and gives it at least the host's own size.
+class GlassSheet : public QWidget {
     Q_OBJECT
 public:
-    GlassSheet(QWidget* content, QWidget* parent);
+    GlassSheet(QWidget* content, const QString& title, QWidget* host);
 
     QWidget* content() const { return content_; }
-    // Where the card is on screen (the window also holds the shadow around it).
-    QRect cardGeometry() const;
+    QString title() const { return title_; }
 
-    // Shows it as a sheet without blocking: window-modal, and placed on its parent.
+    // Shows it over the host, and gives the focus to its default button.
     void present();
+    // Takes it away and gives the focus back to what had it before; finished() follows.
+    void dismiss();
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+signals:
+    void finished();
 
 protected:
     bool event(QEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    bool focusNextPrevChild(bool next) override;
 
 private:
-    void place();
+    QList<QWidget*> focusStops() const;
     void pressDefaultButton();
 
     QWidget* content_;
-    QMargins margins_;
-    bool translucent_ = true;
+    QString title_;
+    QPointer<QWidget> focusBefore_;
 };
 
 } // namespace varno

@@ -54,6 +54,11 @@ QColor accent() {
 QColor hoverFill() {
     return isDark() ? QColor(255, 255, 255, 16) : QColor(0, 0, 0, 10);
 }
+QColor focusRing() {
+    // The accent, a step lighter on a dark card, so that it stands out from both the
+    // card and the accent-filled buttons it may surround.
+    return isDark() ? QColor(100, 170, 255) : QColor(0, 92, 200);
+}
 
 QFont bodyFont() {
     QFont font = QApplication::font();
@@ -102,15 +107,24 @@ QString styleSheet() {
                "QPushButton:hover { background: %4; }"
                "QPushButton:pressed { background: %5; }"
                "QPushButton:disabled { color: %6; }"
-               "QPushButton:focus { outline: none; }"
                "QPushButton[prominent=\"true\"], QPushButton:default { color: white;"
                " background: %7; border: 1px solid %8; }"
+               "QPushButton:focus { outline: none; }"
+               // Where the keyboard is: a ring two pixels wide (the padding gives back the
+               // extra pixel, so nothing moves), while the keyboard is in use.
+               "QPushButton[focusVisible=\"true\"]:focus { border: 2px solid %16;"
+               " padding: 2px 9px; }"
+               // On a filled button the ring is in the text's colour, which stands out
+               // from the fill and the card alike.
+               "QPushButton[prominent=\"true\"][focusVisible=\"true\"]:focus,"
+               " QPushButton:default[focusVisible=\"true\"]:focus { border-color: %1; }"
                "QPushButton[prominent=\"true\"]:hover, QPushButton:default:hover { background: %9; "
                "}"
                "QPushButton[prominent=\"true\"]:pressed, QPushButton:default:pressed {"
                " background: %10; }"
                "QScrollArea, QScrollArea > QWidget > QWidget { background: transparent; border: "
                "none; }"
+               "QAbstractScrollArea, QAbstractScrollArea > QWidget { background: transparent; }"
                "QMenu { background: %13; color: %1; border: 1px solid %3; padding: 4px; }"
                "QMenu::item { padding: 4px 24px 4px 12px; border-radius: 4px; }"
                "QMenu::item:selected { background: %7; color: white; }"
@@ -131,7 +145,7 @@ QString styleSheet() {
         .arg(rgba(accentColour.darker(120)))
         .arg(scrollBarWidth)
         .arg(rgba(handle))
-        .arg(rgba(menuFill), rgba(divider()), rgba(secondaryText()));
+        .arg(rgba(menuFill), rgba(divider()), rgba(secondaryText()), rgba(focusRing()));
 }
 
 void useSecondaryColour(QWidget* widget, bool secondary) {

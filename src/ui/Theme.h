@@ -53,6 +53,8 @@ QColor secondaryText();
 QColor divider();
 QColor accent();
 QColor hoverFill();
+// Where the keyboard is: around a focused button, or the current row of a list.
+QColor focusRing();
 
 QFont bodyFont();
 QFont headlineFont();

@@ -4,24 +4,24 @@
 #include "store/AppStore.h"
 #include "ui/Alert.h"
 #include "ui/AvatarLoader.h"
+#include "ui/FocusRing.h"
 #include "ui/FriendsView.h"
 #include "ui/GlassSheet.h"
-#include "ui/LeaderboardRow.h"
+#include "ui/LeaderboardList.h"
 #include "ui/ProgressSpinner.h"
-#include "ui/RowList.h"
 #include "ui/Theme.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
 #include <QNetworkAccessManager>
 #include <QPushButton>
-#include <QScrollArea>
-#include <QScrollBar>
 #include <QVBoxLayout>
 
 namespace varno {
@@ -56,14 +56,25 @@ VarnoView::VarnoView(AppStore* store, VarnoViewActions actions, AvatarLoader* av
     setFont(theme::bodyFont());
     setStyleSheet(theme::styleSheet());
     setAccessibleName(QStringLiteral("Varno"));
+    FocusRing::install();
 
     auto* root = new QVBoxLayout(this);
     root->setContentsMargins(0, 0, 0, 0);
     root->setSpacing(0);
+    main_ = new QWidget(this);
+    // A sheet hides what it covers from the keyboard and screen readers; the panel
+    // keeps its size meanwhile.
+    QSizePolicy policy = main_->sizePolicy();
+    policy.setRetainSizeWhenHidden(true);
+    main_->setSizePolicy(policy);
+    auto* cards = new QVBoxLayout(main_);
+    cards->setContentsMargins(0, 0, 0, 0);
+    cards->setSpacing(0);
     buildSignedOutCard();
     buildSignedInCard();
-    root->addWidget(signedOut_, 0, Qt::AlignHCenter);
-    root->addWidget(signedIn_, 0, Qt::AlignHCenter);
+    cards->addWidget(signedOut_, 0, Qt::AlignHCenter);
+    cards->addWidget(signedIn_, 0, Qt::AlignHCenter);
+    root->addWidget(main_, 0, Qt::AlignTop);
 
     // Ctrl+Q works whenever the panel, its sheet or its alert has the keyboard, not
     // only in the menu.
@@ -76,7 +87,7 @@ VarnoView::VarnoView(AppStore* store, VarnoViewActions actions, AvatarLoader* av
     if (store_) {
         connect(store_, &AppStore::sessionChanged, this, [this] {
             if (!store_->session())
-                setShowFriends(false); // nothing to show once signed out
+                setSheet(Sheet::none); // nothing to show once signed out
             render();
             updateRefreshTask();
         });
@@ -96,7 +107,7 @@ VarnoView::~VarnoView() {
 }
 
 void VarnoView::buildSignedOutCard() {
-    signedOut_ = new QWidget(this);
+    signedOut_ = new QWidget(main_);
     signedOut_->setFixedWidth(theme::signedOutWidth);
     auto* layout = new QVBoxLayout(signedOut_);
     layout->setContentsMargins(theme::cardPadding, theme::cardPadding, theme::cardPadding,
@@ -131,7 +142,7 @@ void VarnoView::buildSignedOutCard() {
 }
 
 void VarnoView::buildSignedInCard() {
-    signedIn_ = new QWidget(this);
+    signedIn_ = new QWidget(main_);
     signedIn_->setFixedWidth(theme::signedInWidth);
     auto* layout = new QVBoxLayout(signedIn_);
     layout->setContentsMargins(theme::cardPadding, theme::cardPadding, theme::cardPadding,
@@ -165,16 +176,7 @@ void VarnoView::buildSignedInCard() {
     theme::useSecondaryColour(empty_);
     layout->addWidget(empty_);
 
-    list_ = new QScrollArea(signedIn_);
-    list_->setAccessibleName(QStringLiteral("Leaderboard"));
-    list_->setWidgetResizable(true);
-    list_->setFrameShape(QFrame::NoFrame);
-    list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    list_->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    list_->viewport()->setAutoFillBackground(false);
-    rows_ = new RowList(list_, theme::rowSpacing);
-    rows_->content()->setAccessibleName(QStringLiteral("Leaderboard"));
-    connect(rows_, &RowList::released, this, &VarnoView::render);
+    list_ = new LeaderboardList(avatars_, signedIn_);
     layout->addWidget(list_);
 }
 
@@ -193,6 +195,13 @@ void VarnoView::render() {
 }
 
 void VarnoView::renderLeaderboard() {
+    // Off screen nothing is shown, so nothing is done: the panel catches up when it
+    // opens, however many loads came meanwhile.
+    if (!isVisible()) {
+        leaderboardStale_ = true;
+        return;
+    }
+    leaderboardStale_ = false;
     const bool hasDashboard = store_->dashboard().has_value();
     const QList<LeaderboardEntry> entries =
         hasDashboard ? store_->visibleLeaderboard() : QList<LeaderboardEntry>();
@@ -202,30 +211,9 @@ void VarnoView::renderLeaderboard() {
     if (entries.isEmpty())
         return;
 
-    // Rows are kept by id and updated in place: a sync that changes a total does not
-    // rebuild the list, scroll it back or reload pictures.
-    QStringList keys;
-    QHash<QString, LeaderboardEntry> byKey;
-    for (const LeaderboardEntry& entry : entries) {
-        QString key = entry.id;
-        for (int n = 2; byKey.contains(key); ++n) // the server's ids should be unique
-            key = entry.id + QStringLiteral("\n%1").arg(n);
-        keys.append(key);
-        byKey.insert(key, entry);
-    }
-    rows_->apply(
-        keys, [&](const QString& key) { return new LeaderboardRow(byKey[key], 0, avatars_); },
-        [&](QWidget* row, const QString& key, int position) {
-            static_cast<LeaderboardRow*>(row)->setEntry(byKey[key], position);
-        });
-    const int count = rows_->count();
-    // A scroll bar takes its room out of the trailing margin, so the totals stay
-    // under their heading.
-    const int trailing = theme::trailingMargin - theme::rowInset;
-    const bool scrolls = count > theme::visibleRowLimit;
-    rows_->layout()->setContentsMargins(0, 0, scrolls ? trailing - theme::scrollBarWidth : trailing,
-                                        0);
-    list_->setFixedHeight(theme::leaderboardListHeight(count));
+    // Rows are kept by id and moved, added or removed: a sync does not rebuild the
+    // list, and the row being looked at keeps its place.
+    list_->setEntries(entries);
 }
 
 void VarnoView::setRefreshEnabled(bool enabled) {
@@ -255,30 +243,67 @@ void VarnoView::updateRefreshTask() {
 }
 
 void VarnoView::setShowFriends(bool show) {
-    if (showFriends_ == show)
+    if (show)
+        setSheet(Sheet::friends);
+    else if (sheet_ == Sheet::friends)
+        setSheet(Sheet::none);
+}
+
+void VarnoView::setSheet(Sheet sheet) {
+    if (sheet_ == sheet)
         return;
-    showFriends_ = show;
+    sheet_ = sheet;
     syncSheet(isVisible());
 }
 
-void VarnoView::syncSheet(bool onScreen) {
-    const bool wanted = showFriends_ && onScreen && store_ && store_->session();
-    if (wanted) {
-        if (!sheet_) {
+GlassSheet* VarnoView::sheetFor(Sheet sheet) {
+    switch (sheet) {
+    case Sheet::friends:
+        if (!friendsSheet_) {
             auto* friends = new FriendsView(store_, [this] { setShowFriends(false); });
-            sheet_ = new GlassSheet(friends, this);
-            sheet_->setWindowTitle(QStringLiteral("Friends"));
-            sheet_->setAccessibleName(QStringLiteral("Friends"));
-            sheet_->addAction(quitShortcut_);
-            // Escape, or the window being closed, ends the sheet like "Done".
-            connect(sheet_, &QDialog::finished, this, [this] { setShowFriends(false); });
+            friendsSheet_ = new GlassSheet(friends, QStringLiteral("Friends"), this);
+            // Escape ends the sheet like "Done".
+            connect(friendsSheet_, &GlassSheet::finished, this, [this] { setShowFriends(false); });
         }
-        if (!sheet_->isVisible())
-            sheet_->present();
-        return;
+        return friendsSheet_;
+    case Sheet::none:
+        break;
     }
-    if (sheet_ && sheet_->isVisible())
-        sheet_->hide();
+    return nullptr;
+}
+
+GlassSheet* VarnoView::shownSheet() const {
+    for (GlassSheet* sheet : findChildren<GlassSheet*>(Qt::FindDirectChildrenOnly))
+        if (!sheet->isHidden())
+            return sheet;
+    return nullptr;
+}
+
+void VarnoView::syncSheet(bool onScreen) {
+    if (!store_ || !store_->session())
+        sheet_ = Sheet::none; // nothing to show once signed out
+    GlassSheet* wanted = onScreen ? sheetFor(sheet_) : nullptr;
+    GlassSheet* shown = shownSheet();
+    if (!wanted)
+        main_->show(); // first, so that the focus can go back into it
+    if (shown && shown != wanted) {
+        // Closed by the view rather than by its own Escape: no second round.
+        const QSignalBlocker quiet(shown);
+        shown->dismiss();
+    }
+    if (wanted) {
+        if (wanted->isHidden())
+            wanted->present();
+        main_->hide();
+        // The panel's window says what is in front, for screen readers and window lists.
+        if (windowTitle_.isEmpty())
+            windowTitle_ = window()->windowTitle();
+        window()->setWindowTitle(windowTitle_ + QStringLiteral(" — ") + wanted->title());
+    } else if (!windowTitle_.isEmpty()) {
+        window()->setWindowTitle(windowTitle_);
+        windowTitle_.clear();
+    }
+    updateGeometry();
 }
 
 void VarnoView::syncAlert(bool onScreen) {
@@ -293,10 +318,8 @@ void VarnoView::syncAlert(bool onScreen) {
         alert_->setText(*error);
         return;
     }
-    // Over the friends sheet when that is up, so that it is not hidden behind it.
-    QWidget* owner = (sheet_ && sheet_->isVisible()) ? static_cast<QWidget*>(sheet_) : this;
-    auto* alert = new Alert(error->isEmpty() ? QStringLiteral("Please try again.") : *error,
-                            QString(), owner);
+    auto* alert =
+        new Alert(error->isEmpty() ? QStringLiteral("Please try again.") : *error, QString(), this);
     alert->addAction(quitShortcut_);
     // "OK", Escape or closing the window: the error has been seen.
     connect(alert, &QDialog::finished, this, [this] {
@@ -343,12 +366,69 @@ QMenu* VarnoView::popUpContextMenu(const QPoint& globalPosition) {
 }
 
 void VarnoView::contextMenuEvent(QContextMenuEvent* event) {
-    popUpContextMenu(event->globalPos());
     event->accept();
+    // One menu at a time (a platform may send its own event for the Menu key too).
+    if (qobject_cast<QMenu*>(QApplication::activePopupWidget()))
+        return;
+    if (event->reason() != QContextMenuEvent::Keyboard) {
+        popUpContextMenu(event->globalPos());
+        return;
+    }
+    // From the keyboard: at the current row or the focused control (or the panel's
+    // top), not wherever the pointer happens to be, with its first item chosen.
+    QWidget* focus = QApplication::focusWidget();
+    QPoint at = mapToGlobal(QPoint(24, 24));
+    if (focus == list_ && list_->currentIndex().isValid())
+        at = list_->viewport()->mapToGlobal(list_->visualRect(list_->currentIndex()).center());
+    else if (focus && isAncestorOf(focus))
+        at = focus->mapToGlobal(focus->rect().center());
+    QMenu* menu = popUpContextMenu(at);
+    for (QAction* action : menu->actions()) {
+        if (action->isEnabled() && !action->isSeparator()) {
+            menu->setActiveAction(action);
+            break;
+        }
+    }
+}
+
+void VarnoView::keyPressEvent(QKeyEvent* event) {
+    // Shift+F10 and the Menu key open the panel's menu: it is the keyboard's only way
+    // to Friends, Sync usage and Sign out.
+    const auto modifiers = event->modifiers() & ~Qt::KeypadModifier;
+    if ((event->key() == Qt::Key_F10 && modifiers == Qt::ShiftModifier) ||
+        (event->key() == Qt::Key_Menu && modifiers == Qt::NoModifier)) {
+        QContextMenuEvent menu(QContextMenuEvent::Keyboard, QPoint(), QCursor::pos(),
+                               event->modifiers());
+        contextMenuEvent(&menu);
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void VarnoView::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    for (GlassSheet* sheet : findChildren<GlassSheet*>(Qt::FindDirectChildrenOnly))
+        sheet->setGeometry(rect());
+}
+
+QSize VarnoView::sizeHint() const {
+    const QSize own = QWidget::sizeHint();
+    const GlassSheet* sheet = shownSheet();
+    return sheet ? own.expandedTo(sheet->sizeHint()) : own;
+}
+
+QSize VarnoView::minimumSizeHint() const {
+    const QSize own = QWidget::minimumSizeHint();
+    const GlassSheet* sheet = shownSheet();
+    return sheet ? own.expandedTo(sheet->minimumSizeHint()) : own;
 }
 
 void VarnoView::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
+    if (leaderboardStale_)
+        render();
+    // Each opening starts at the top of the leaderboard.
+    list_->scrollToTop();
     syncSheet(true);
     syncAlert(true);
 }

@@ -15,15 +15,14 @@ class QAction;
 class QLabel;
 class QMenu;
 class QPushButton;
-class QScrollArea;
 
 namespace varno {
 
 class AppStore;
 class AvatarLoader;
 class Job;
+class LeaderboardList;
 class ProgressSpinner;
-class RowList;
 
 // What the view asks of its owner. Every member may be left empty.
 struct VarnoViewActions {
@@ -37,11 +36,14 @@ struct VarnoViewActions {
 
 // The panel's content. Signed out: a small card with the sign-in button (or the
 // wait for it). Signed in: the 30-day leaderboard of the user and their friends. It
-// also carries the right-click menu, the alert for the store's error, the friends
-// sheet, and the refresh that runs while the panel is on screen.
+// also carries the right-click menu, the alert for the store's error, the sheets drawn
+// over it (friends), and the refresh that runs while the panel is on screen.
 class VarnoView : public QWidget {
     Q_OBJECT
 public:
+    // The sheets the view can show over itself, one at a time, while signed in.
+    enum class Sheet { none, friends };
+
     // avatars may be null: the view then loads pictures over the network itself.
     VarnoView(AppStore* store, VarnoViewActions actions = {}, AvatarLoader* avatars = nullptr,
               QWidget* parent = nullptr);
@@ -52,20 +54,31 @@ public:
     bool refreshEnabled() const { return refreshEnabled_; }
     void setRefreshEnabled(bool enabled);
 
-    bool showsFriends() const { return showFriends_; }
+    // The sheet to show while the panel is on screen. It stays chosen while the panel
+    // is closed and comes back with it; signing out ends it.
+    Sheet sheet() const { return sheet_; }
+    void setSheet(Sheet sheet);
+    bool showsFriends() const { return sheet_ == Sheet::friends; }
     void setShowFriends(bool show);
 
     // The right-click menu, built from the store as it is now and popped up at the
     // point (without blocking). It deletes itself when closed.
     QMenu* popUpContextMenu(const QPoint& globalPosition);
 
-    // The alert showing the store's error while one is up, and the friends sheet once
-    // it has been opened.
+    // The alert showing the store's error while one is up, the friends sheet once it
+    // has been opened, and the leaderboard's list.
     QMessageBox* errorAlert() const { return alert_; }
-    GlassSheet* friendsSheet() const { return sheet_; }
+    GlassSheet* friendsSheet() const { return friendsSheet_; }
+    LeaderboardList* leaderboardList() const { return list_; }
+
+    // Room for the sheet as well, when one is up.
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
 
 protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
 
@@ -84,6 +97,8 @@ private:
     void syncAlert(bool onScreen);
     void closeAlert();
     void syncSheet(bool onScreen);
+    GlassSheet* sheetFor(Sheet sheet);
+    GlassSheet* shownSheet() const;
 
     void signIn();
     void cancelSignIn();
@@ -95,12 +110,15 @@ private:
     VarnoViewActions actions_;
     AvatarLoader* avatars_;
     bool refreshEnabled_ = false;
-    bool showFriends_ = false;
+    bool leaderboardStale_ = false;
+    Sheet sheet_ = Sheet::none;
 
     std::optional<RefreshState> refreshKey_;
     std::shared_ptr<Job> refreshJob_;
     std::shared_ptr<Job> signInJob_;
 
+    // Everything but the sheets: hidden under a sheet, keeping its size.
+    QWidget* main_ = nullptr;
     QWidget* signedOut_ = nullptr;
     ProgressSpinner* restoring_ = nullptr;
     QWidget* restoringRow_ = nullptr;
@@ -110,12 +128,12 @@ private:
     QWidget* signedIn_ = nullptr;
     QWidget* loading_ = nullptr;
     QLabel* empty_ = nullptr;
-    QScrollArea* list_ = nullptr;
-    RowList* rows_ = nullptr;
+    LeaderboardList* list_ = nullptr;
 
     QAction* quitShortcut_ = nullptr;
     QPointer<QMessageBox> alert_;
-    QPointer<GlassSheet> sheet_;
+    QPointer<GlassSheet> friendsSheet_;
+    QString windowTitle_;
 };
 
 } // namespace varno

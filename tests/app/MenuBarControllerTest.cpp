@@ -521,12 +521,8 @@ TEST(MenuBarController, NotificationsFollowTheirMenuItemAndAClickOpensThePanel) 
     EXPECT_TRUE(controller.panel()->isVisible());
     auto* view = qobject_cast<VarnoView*>(controller.panel()->content());
     ASSERT_NE(view, nullptr);
-    EXPECT_TRUE(waitUntil([&] {
-        const QWidgetList windows = QApplication::topLevelWidgets();
-        return std::any_of(windows.begin(), windows.end(), [](QWidget* w) {
-            return w->isVisible() && w->windowTitle() == "Friends";
-        });
-    }));
+    EXPECT_TRUE(
+        waitUntil([&] { return view->friendsSheet() && view->friendsSheet()->isVisible(); }));
 
     // Off from the menu, and remembered: nothing more is shown.
     notificationsItem()->trigger();

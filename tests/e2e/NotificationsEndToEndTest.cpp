@@ -128,13 +128,18 @@ public:
         return desktop.run("xdotool", {"search", "--onlyvisible", "--name", '^' + title + '$'})
                    .first == 0;
     }
+    // The panel, with or without a sheet in front (its window then names the sheet).
+    bool panelShown() {
+        return desktop.run("xdotool", {"search", "--onlyvisible", "--name", "^Varno leaderboard"})
+                   .first == 0;
+    }
 
     // Opens the panel (each opening loads the dashboard) until the app's record says
     // the load it needs has been seen. An opening while a sync runs loads nothing,
     // hence the retries.
     bool loadUntil(const std::function<bool(const SeenFriendNews&)>& seen) {
         for (int attempt = 0; attempt < 8; ++attempt) {
-            if (shown("Varno leaderboard"))
+            if (panelShown())
                 varno({"--toggle"});
             varno({"--toggle"});
             if (waitUntil(
@@ -229,11 +234,10 @@ void notificationsOnARealDaemon() {
 
     // A click on a notification opens the panel; on the friend request, the friends sheet.
     run.varno({"--toggle"});
-    ASSERT_TRUE(waitUntil([&] { return !run.shown("Varno leaderboard"); }, 5s));
+    ASSERT_TRUE(waitUntil([&] { return !run.panelShown(); }, 5s));
     desktop.run("dunstctl", {"action", "0"});
     desktop.run("dunstctl", {"action", "0"});
-    EXPECT_TRUE(
-        waitUntil([&] { return run.shown("Varno leaderboard") && run.shown("Friends"); }, 10s))
+    EXPECT_TRUE(waitUntil([&] { return run.shown("Varno leaderboard — Friends"); }, 10s))
         << "a click opens the panel and the friends sheet";
 
     // The same dashboard again (with one more friend, below the user): nothing new.

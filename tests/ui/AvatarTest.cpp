@@ -1,8 +1,9 @@
 #include "UiHarness.h"
 
-#include "ui/AvatarView.h"
+#include "ui/Avatar.h"
 
 #include <QBuffer>
+#include <QPainter>
 
 namespace varno {
 namespace {
@@ -35,23 +36,30 @@ TEST(AvatarLoader, LoadsEachPictureOnceAndKeepsThePlaceholderUntilThenOrOnFailur
             throw std::runtime_error("404");
         co_return url.path() == "/ok" ? picture : QByteArray("not an image");
     });
-    const QString ok = "https://a.test/ok";
-    AvatarView first(ok, &loader), second(ok, &loader);
-    EXPECT_FALSE(first.showsPicture()) << "the placeholder shows while it loads";
-    ASSERT_TRUE(waitUntil([&] { return first.showsPicture() && second.showsPicture(); }));
-    EXPECT_EQ(first.size(), QSize(24, 24));
+    const QUrl ok("https://a.test/ok");
+    loader.load(ok);
+    loader.load(ok); // one load per address at a time
+    EXPECT_FALSE(loader.cached(ok)) << "the placeholder shows while it loads";
+    ASSERT_TRUE(waitUntil([&] { return loader.cached(ok).has_value(); }));
     // Kept small: the shorter side scaled to the stored size.
-    EXPECT_EQ(loader.cached(QUrl(ok))->height(), AvatarLoader::storedPixels);
-    AvatarView third(ok, &loader);
-    EXPECT_TRUE(third.showsPicture()) << "later rows get it from memory at once";
+    EXPECT_EQ(loader.cached(ok)->height(), AvatarLoader::storedPixels);
 
     for (const QString path : {"/missing", "/junk", "/missing"}) {
-        AvatarView failed("https://a.test" + path, &loader);
+        loader.load(QUrl("https://a.test" + path));
         ASSERT_TRUE(waitUntil([&] { return loader.loadsInFlight() == 0; }));
-        EXPECT_FALSE(failed.showsPicture()) << path;
+        EXPECT_FALSE(loader.cached(QUrl("https://a.test" + path))) << path;
     }
     EXPECT_EQ(fetched, QStringList({"/ok", "/missing", "/junk", "/missing"}))
         << "a failure is tried again";
+
+    // Drawn in a circle: the picture's colour inside, nothing at the corners.
+    QImage drawn(24, 24, QImage::Format_ARGB32_Premultiplied);
+    drawn.fill(Qt::transparent);
+    QPainter painter(&drawn);
+    Avatar::paint(painter, QRectF(0, 0, 24, 24), *loader.cached(ok));
+    painter.end();
+    EXPECT_EQ(drawn.pixelColor(12, 12), QColor(Qt::red));
+    EXPECT_EQ(qAlpha(drawn.pixel(0, 0)), 0);
 }
 
 } // namespace

@@ -1,9 +1,14 @@
 #include "UiHarness.h"
 
 #include "ui/GlassCard.h"
+#include "ui/GlassSheet.h"
 #include "ui/PanelPlacement.h"
+#include "ui/WidgetRowList.h"
+
+#include "support/ChildRun.h"
 
 #include <QPainter>
+#include <QScrollBar>
 
 namespace varno {
 namespace {
@@ -95,6 +100,7 @@ TEST_F(GlassPanelTest, SizesItselfToItsContentAndHangsFromTheAnchor) {
     EXPECT_EQ(panel->geometry().top(), anchor().bottom() + 1) << "its shadow stays off the bar";
     const QRect signedOut = panel->cardGeometry();
     openSignedInWith(dashboardWith(leaderboardOf(3)));
+    settle();
     EXPECT_EQ(panel->contentSize().width(), 320);
     EXPECT_GT(panel->contentSize().height(), signedOut.height());
     EXPECT_EQ(panel->cardGeometry(), frame(anchor()));
@@ -141,6 +147,42 @@ TEST_F(GlassPanelTest, ClosesOnEscapeAClickElsewhereOrLostActivationButNotForIts
     EXPECT_TRUE(panel->isVisible()) << "the check waits for the next turn";
     ASSERT_TRUE(waitUntil([&] { return !panel->isVisible(); }));
     EXPECT_FALSE(panel->visibility()->isVisible());
+}
+
+// On a short screen (the test screen, 800 pixels square, at scale 3: 266 points high)
+// the panel and its sheet fit the free area, and their lists scroll sooner.
+TEST_F(GlassPanelTest, FitsAShortScreen) {
+    if (!isChildRun()) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_SCALE_FACTOR", "3");
+        const ChildRun child = runCurrentTestInChild(env);
+        EXPECT_EQ(child.outcome, ChildRun::Outcome::passed) << child.output.toStdString();
+        return;
+    }
+    const QRect free = QGuiApplication::primaryScreen()->availableGeometry();
+    ASSERT_LT(free.height(), 300) << "the screen is not short";
+    // (It is narrower than the panel too; only the height is in question here.)
+    const auto fits = [&] {
+        return panel->cardGeometry().top() >= free.top() &&
+               panel->cardGeometry().bottom() <= free.bottom();
+    };
+    QList<FriendRequest> requests;
+    for (int i = 0; i < 12; ++i)
+        requests.append({QString("r%1").arg(i), QString("Asker %1").arg(i), true});
+    openSignedInWith(dashboardWith(leaderboardOf(30), requests, "abc"));
+    settle();
+    EXPECT_TRUE(fits()) << panel->cardGeometry() << " in " << free;
+    EXPECT_LT(list()->height(), 356);
+    EXPECT_EQ(list()->verticalScrollBar()->maximum(), 30 * 36 - 4 - list()->height());
+
+    view->setShowFriends(true);
+    settle();
+    GlassSheet* sheet = view->friendsSheet();
+    EXPECT_TRUE(fits()) << panel->cardGeometry() << " in " << free;
+    EXPECT_EQ(sheet->geometry(), view->rect());
+    auto* rows = sheet->findChild<WidgetRowList*>();
+    EXPECT_LT(rows->height(), 240);
+    EXPECT_LE(rows->mapTo(sheet, QPoint(0, rows->height())).y(), sheet->height());
 }
 
 } // namespace

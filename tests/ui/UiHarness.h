@@ -5,11 +5,14 @@
 #include "ui/AvatarLoader.h"
 #include "ui/ElidedLabel.h"
 #include "ui/GlassPanel.h"
+#include "ui/LeaderboardList.h"
+#include "ui/LeaderboardModel.h"
 #include "ui/VarnoView.h"
 
 #include "support/AwaitTask.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QCoroTimer>
@@ -86,10 +89,18 @@ inline QByteArray toJson(const Dashboard& d) {
     return QJsonDocument(root).toJson();
 }
 
-// The visible widgets of type W under root that pass the check.
+// Lays out what changed, as the event loop does before the next frame: a size that
+// changed deep inside reaches the panel one level per round.
+inline void settle() {
+    for (int i = 0; i < 8; ++i)
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+}
+
+// The visible widgets of type W under root that pass the check, once laid out.
 template <typename W = QWidget>
 QList<W*> visibleChildren(const QWidget* root,
                           const std::type_identity_t<std::function<bool(W*)>>& keep = {}) {
+    settle();
     QList<W*> found;
     for (W* w : root->findChildren<W*>())
         if (w->isVisible() && (!keep || keep(w)))
@@ -104,9 +115,15 @@ inline QWidget* visibleWithAccessibleName(const QWidget* root, const QString& na
     return visibleChildren(root, [&](QWidget* w) { return w->accessibleName() == name; }).value(0);
 }
 
+// A name as shown, without the isolates around it (tests that care check them).
+inline QString withoutIsolates(QString text) {
+    return text.remove(QChar(0x2068)).remove(QChar(0x2069));
+}
+
 // Every visible text under root in creation order (labels, buttons, elided names), with
 // "(off)" after disabled buttons.
 inline QStringList visibleTexts(const QWidget* root) {
+    settle();
     QStringList texts;
     for (QWidget* w : visibleChildren(root)) {
         if (auto* label = qobject_cast<QLabel*>(w); label && !label->text().isEmpty())
@@ -114,9 +131,22 @@ inline QStringList visibleTexts(const QWidget* root) {
         else if (auto* button = qobject_cast<QAbstractButton*>(w))
             texts.append(button->text() + (button->isEnabled() ? "" : " (off)"));
         else if (auto* name = qobject_cast<ElidedLabel*>(w))
-            texts.append(name->text());
+            texts.append(withoutIsolates(name->text()));
     }
     return texts;
+}
+
+// What a screen reader is told of a widget's items: each child's role and name.
+inline QStringList accessibleItems(QWidget* widget) {
+    QStringList items;
+    QAccessibleInterface* list = QAccessible::queryAccessibleInterface(widget);
+    for (int i = 0; list && i < list->childCount(); ++i) {
+        QAccessibleInterface* item = list->child(i);
+        if (item->role() == QAccessible::ListItem)
+            items.append(withoutIsolates(item->text(QAccessible::Name)) +
+                         (item->childCount() > 0 ? " (with parts)" : ""));
+    }
+    return items;
 }
 
 // Moves the pointer over a point of a widget as a window system would tell: it leaves
@@ -228,44 +258,49 @@ protected:
         menu->close();
         return lines;
     }
+    // A key as the window system delivers it: to the panel's window, where Qt routes it
+    // to the focused widget (shortcuts first).
+    void press(int key, Qt::KeyboardModifiers modifiers = {}) {
+        QTest::keyClick(panel->windowHandle(), Qt::Key(key), modifiers);
+        QApplication::processEvents();
+    }
     QMenu* openMenu() {
         QContextMenuEvent event(QContextMenuEvent::Mouse, {10, 10},
                                 view->mapToGlobal(QPoint(10, 10)));
         QApplication::sendEvent(view, &event);
         return qobject_cast<QMenu*>(QApplication::activePopupWidget());
     }
-    QScrollArea* list() const {
-        return qobject_cast<QScrollArea*>(visibleWithAccessibleName(view, "Leaderboard"));
+    LeaderboardList* list() const {
+        settle();
+        LeaderboardList* list = view->leaderboardList();
+        return list->isVisible() ? list : nullptr;
     }
-    // The leaderboard's rows from the top, as laid out.
-    QList<QWidget*> rows() const {
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
-        QList<QWidget*> found = visibleChildren(
-            view, [](QWidget* w) { return w->accessibleName().startsWith("Rank "); });
-        std::stable_sort(found.begin(), found.end(), [this](QWidget* a, QWidget* b) {
-            return a->mapTo(view, QPoint()).y() < b->mapTo(view, QPoint()).y();
-        });
-        return found;
+    // The leaderboard's rows from the top, as a screen reader is told them.
+    QStringList labels() const {
+        QStringList all;
+        const LeaderboardModel* model = view->leaderboardList()->leaderboard();
+        for (int row = 0; row < model->rowCount(); ++row)
+            all.append(withoutIsolates(model->index(row).data(Qt::AccessibleTextRole).toString()));
+        return all;
     }
-    // The name of the list's row at a point of its viewport ("" when none), and where
-    // a named row is in the viewport: what the pointer would be over.
-    static QWidget* rowAt(QScrollArea* list, QPoint point) {
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
-        QWidget* hit = list->viewport()->childAt(point);
-        while (hit && hit->parentWidget() != list->widget())
-            hit = hit->parentWidget();
-        return hit;
-    }
-    static QString rowNameAt(QScrollArea* list, QPoint point) {
-        QWidget* row = rowAt(list, point);
-        return row ? row->accessibleName() : QString();
-    }
-    // "Rank 2, Name" for each row shown.
+    // "Rank 2, Name" for each row.
     QStringList ranksAndNames() const {
         QStringList names;
-        for (QWidget* row : rows())
-            names.append(row->accessibleName().section(", ", 0, 1));
+        for (const QString& label : labels())
+            names.append(label.section(", ", 0, 1));
         return names;
+    }
+    // The row at a point of the list's viewport ("" when none): what the pointer is over.
+    QString rowNameAt(QPoint point) const {
+        const QModelIndex index = view->leaderboardList()->indexAt(point);
+        return index.isValid() ? withoutIsolates(index.data(Qt::AccessibleTextRole).toString())
+                                     .section(", ", 0, 1)
+                               : QString();
+    }
+    // Where a row's top is in the list's viewport.
+    int rowTop(int row) const {
+        LeaderboardList* list = view->leaderboardList();
+        return list->visualRect(list->model()->index(row, 0)).top();
     }
 
     QTemporaryDir dir;

@@ -1,8 +1,11 @@
 #include "UiHarness.h"
 
 #include "async/Job.h"
+#include "ui/FocusRing.h"
 #include "ui/GlassSheet.h"
-#include "ui/LeaderboardRow.h"
+#include "ui/LeaderboardDelegate.h"
+#include "ui/Theme.h"
+#include "ui/WidgetRowList.h"
 
 #include "support/ChildRun.h"
 #include "support/VirtualDisplay.h"
@@ -15,15 +18,17 @@
 #include <QJsonObject>
 #include <QLibraryInfo>
 #include <QMessageBox>
+#include <QPainter>
 #include <QProcess>
 #include <QPushButton>
-#include <QScrollArea>
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QStandardPaths>
 #include <QTimer>
 #include <QToolTip>
 
 #include <cmath>
+#include <limits>
 
 namespace varno {
 namespace {
@@ -73,48 +78,65 @@ TEST_F(VarnoViewTest, SignedInItShowsLoadingThenEmptyThenRowsInAListOfFittingHei
     EXPECT_EQ(visibleTexts(view), QStringList({"Leaderboard", "Tokens", "No usage yet"}));
     EXPECT_EQ(visibleWithAccessibleName(view, "Loading"), nullptr);
 
-    // Rows of 32 with 4 between them; the list shows at most 10 and scrolls the rest.
-    const QStringList medals = {"🥇", "🥈", "🥉"};
+    // Rows 36 apart (32 high, 4 between); the list shows at most 10 and scrolls the rest,
+    // down to the last row's bottom edge.
     for (const auto& [people, height] :
          {std::pair{1, 32}, {3, 104}, {4, 140}, {10, 356}, {12, 356}}) {
         store->setDashboard(dashboardWith(leaderboardOf(people)));
         QApplication::processEvents();
-        const QList<QWidget*> shown = rows();
-        ASSERT_EQ(shown.size(), people);
         ASSERT_NE(list(), nullptr);
         EXPECT_EQ(list()->height(), height) << people;
-        EXPECT_EQ(list()->verticalScrollBar()->maximum() > 0, people > 10) << people;
-        for (int i = 0; i < people; ++i) {
-            EXPECT_EQ(shown[i]->height(), 32);
-            EXPECT_EQ(shown[i]->y() - shown[0]->y(), 36 * i) << people << " row " << i;
-            EXPECT_EQ(visibleTexts(shown[i]).first(), i < 3 ? medals[i] : QString::number(i + 1));
-        }
+        EXPECT_EQ(list()->verticalScrollBar()->maximum(), std::max(0, 36 * people - 4 - 356))
+            << people;
+        EXPECT_EQ(rowTop(people - 1) - rowTop(0), 36 * (people - 1));
+        EXPECT_EQ(labels().size(), people);
     }
 }
 
-TEST_F(VarnoViewTest, ARowShowsTheCompactTotalWithHelpAndOneAccessibleLabel) {
+// Each row is one list item whose name says it all; the total's help shows over the
+// total. Names are isolated (or "Someone" when blank), and a total that is no count
+// shows as no usage, ranked last.
+TEST_F(VarnoViewTest, ARowIsOneNamedItemAndItsTotalHasHelp) {
     QList<LeaderboardEntry> rows = leaderboardOf(3);
+    rows.append(person("f8", "Neg", std::numeric_limits<qint64>::min()));
     rows.append(person("f9", "Dana", 12345, true, "https://img.test/a.png"));
     rows.append(person("f10", "Eve", 1234567, true, "file:///etc/passwd"));
     rows.append(person("f11", "Finn", 777, false)); // never synced: a dash, whatever the total
+    rows.append(person("f12", QString::fromUtf8("\u202Eevil"), 50));
+    rows.append(person("f13", " \n", 40));
     openSignedInWith(dashboardWith(rows));
-    const QList<QWidget*> shown = this->rows();
-    ASSERT_EQ(shown.size(), 6);
-    EXPECT_EQ(visibleTexts(shown[3]), QStringList({"4", "Dana", "12.3K"}));
-    EXPECT_EQ(shown[3]->accessibleName(), "Rank 4, Dana, 12,345 tokens");
-    EXPECT_EQ(visibleWithText<QLabel>(shown[4], "1.23M")->toolTip(),
-              "1,234,567 tokens · Last 30 days");
-    EXPECT_EQ(visibleTexts(shown[5]), QStringList({"6", "Finn", "—"}));
-    EXPECT_EQ(visibleWithText<QLabel>(shown[5], "—")->toolTip(), "No usage synced yet");
-    EXPECT_EQ(shown[5]->accessibleName(), "Rank 6, Finn, no usage synced yet");
-    EXPECT_TRUE(waitUntil([&] { return avatars.loadsInFlight() == 0; }));
-    EXPECT_EQ(fetches, 1) << "only the web address is fetched";
+    EXPECT_EQ(
+        accessibleItems(list()),
+        QStringList({"Rank 1, Me (you), 5,000,000 tokens", "Rank 2, Friend 1, 4,999,000 tokens",
+                     "Rank 3, Friend 2, 4,998,000 tokens", "Rank 4, Dana, 12,345 tokens",
+                     "Rank 5, Eve, 1,234,567 tokens", "Rank 6, Finn, no usage synced yet",
+                     "Rank 7, evil, 50 tokens", "Rank 8, Someone, 40 tokens",
+                     "Rank 9, Neg, no usage synced yet"}));
+    EXPECT_EQ(list()->model()->index(6, 0).data(Qt::AccessibleTextRole).toString(),
+              QString::fromUtf8("Rank 7, \u2068evil\u2069, 50 tokens"));
+
+    const auto help = [&](int row, bool overTotal) {
+        QToolTip::hideText();
+        waitUntil([] { return !QToolTip::isVisible(); });
+        const QRect rect = list()->visualRect(list()->model()->index(row, 0));
+        const auto parts = list()->delegate()->parts(rect, list()->leaderboard()->rowAt(row));
+        const QPoint at = overTotal ? parts.total.center() : parts.name.center();
+        QHelpEvent event(QEvent::ToolTip, at, list()->viewport()->mapToGlobal(at));
+        QApplication::sendEvent(list()->viewport(), &event);
+        return QToolTip::isVisible() ? QToolTip::text() : QString();
+    };
+    EXPECT_EQ(help(4, true), "1,234,567 tokens · Last 30 days");
+    EXPECT_EQ(help(5, true), "No usage synced yet");
+    EXPECT_EQ(help(8, true), "No usage synced yet");
+    EXPECT_EQ(help(4, false), "") << "only over the total";
+    EXPECT_EQ(LeaderboardModel::totalText(rows[3]), "—");
+    EXPECT_TRUE(waitUntil([&] { return fetches == 1 && avatars.loadsInFlight() == 0; }))
+        << "only the web address is fetched";
 
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-    EXPECT_EQ(LeaderboardRow::totalHelp(rows[4]), "1.234.567 tokens · Last 30 days");
-    EXPECT_EQ(LeaderboardRow::accessibleLabel(rows[4], 4), "Rank 5, Eve, 1.234.567 tokens");
-    EXPECT_EQ(LeaderboardRow::placeMarker(1233), "1.234");
-    EXPECT_EQ(LeaderboardRow::totalText(rows[4]), "1.23M") << "compact totals stay English";
+    EXPECT_EQ(LeaderboardModel::totalHelp(rows[5]), "1.234.567 tokens · Last 30 days");
+    EXPECT_EQ(LeaderboardModel::placeMarker(1233), "1.234");
+    EXPECT_EQ(LeaderboardModel::totalText(rows[5]), "1.23M") << "compact totals stay English";
 }
 
 TEST_F(VarnoViewTest, TheMenuFollowsTheSessionAndTheBusyFlagAndRunsItsItems) {
@@ -172,7 +194,7 @@ TEST_F(VarnoViewTest, TheErrorShowsInAnAlertTitledVarnoWhileThePanelIsOpen) {
 TEST_F(VarnoViewTest, ThePanelRefreshesWithoutUploadWhileOpenPerUserAndStopsWhenClosed) {
     signIn();
     open();
-    ASSERT_TRUE(waitUntil([&] { return rows().size() == 2 && !store->busy(); }));
+    ASSERT_TRUE(waitUntil([&] { return labels().size() == 2 && !store->busy(); }));
     signIn(); // the same user: no new refresh
     signIn(User{"u-other", "Other", "o@example.com"});
     ASSERT_TRUE(waitUntil([&] { return requests.size() == 2 && !store->busy(); }));
@@ -208,9 +230,11 @@ TEST_F(VarnoViewTest, TheTotalsToolTipIsReadableInLightAndDarkPalettes) {
         QApplication::setPalette(palette);
         panel.reset(); // the view takes its colours when it is built
         openSignedInWith(dashboardWith(leaderboardOf(2)));
-        QLabel* total = visibleWithText<QLabel>(rows().first(), "5M");
-        ASSERT_NE(total, nullptr);
-        QToolTip::showText(total->mapToGlobal(QPoint(2, 2)), total->toolTip(), total);
+        const QRect rect = list()->visualRect(list()->model()->index(0, 0));
+        const QPoint at =
+            list()->delegate()->parts(rect, list()->leaderboard()->rowAt(0)).total.center();
+        QHelpEvent event(QEvent::ToolTip, at, list()->viewport()->mapToGlobal(at));
+        QApplication::sendEvent(list()->viewport(), &event);
         QWidget* tip = nullptr;
         for (QWidget* w : QApplication::topLevelWidgets())
             if (w->isVisible() && w->inherits("QTipLabel"))
@@ -233,54 +257,145 @@ TEST_F(VarnoViewTest, TheTotalsToolTipIsReadableInLightAndDarkPalettes) {
     QApplication::setPalette(original);
 }
 
-// A sync changes rows in place: the list keeps its scroll position and the row under
-// the pointer. While the pointer is over the list, the new order waits for it to leave.
-TEST_F(VarnoViewTest, ASyncUpdatesRowsInPlaceAndHoldsTheOrderUnderThePointer) {
-    QList<LeaderboardEntry> people = leaderboardOf(15);
-    openSignedInWith(dashboardWith(people));
+// A sync shows the server's order with the right ranks at once. What holds still is
+// the view: the row under the pointer, or without the pointer the first row in view,
+// keeps its place on screen; a list at its top without the pointer stays at the top.
+TEST_F(VarnoViewTest, ASyncShowsTheServersOrderWhileTheRowLookedAtKeepsItsPlace) {
+    using Rows = QList<LeaderboardEntry>;
+    const auto climb = [](Rows& rows, int from, int to) {
+        LeaderboardEntry moved = rows.takeAt(from);
+        moved.total = rows[to].total + 1;
+        rows.insert(to, moved);
+    };
+    struct Case {
+        const char* what;
+        bool pointer;
+        int scrolledRows;
+        std::function<void(Rows&)> change;
+        QString anchor; // the row that must keep its place; empty: the list stays at the top
+    };
+    const Case cases[] = {
+        {"two friends jump to the top", true, 0, [&](Rows& r) { climb(r, 20, 0), climb(r, 26, 0); },
+         "Friend 4"},
+        {"the row under the pointer goes away: the next takes its place", true, 3,
+         [](Rows& r) { r.removeAt(7); }, "Friend 8"},
+        {"without the pointer, rows arriving above the first row in view", false, 5,
+         [](Rows& r) {
+             r.insert(1, person("n1", "New 1", 6'000'000)),
+                 r.insert(1, person("n2", "New 2", 6'000'001));
+         },
+         "Friend 5"},
+        {"without the pointer at the top, rows arriving there are seen", false, 0,
+         [](Rows& r) { r.prepend(person("n1", "New 1", 9'000'000)); }, ""},
+        {"everything moves at once", true, 2, [](Rows& r) { std::reverse(r.begin() + 1, r.end()); },
+         "Friend 6"},
+    };
+    openSignedInWith(dashboardWith(leaderboardOf(120)));
     QScrollBar* scroll = list()->verticalScrollBar();
-    scroll->setValue(3 * 36);
-    const QPoint point(100, 50); // over the fifth row, Friend 4
-    ASSERT_TRUE(rowNameAt(list(), point).startsWith("Rank 5, Friend 4,"));
-    QWidget* friend4 = rowAt(list(), point);
+    const QPoint point(100, 4 * 36 + 10); // over the fifth row in view
+    for (const Case& c : cases) {
+        movePointerAway();
+        store->setDashboard(dashboardWith(leaderboardOf(120)));
+        scroll->setValue(c.scrolledRows * 36);
+        if (c.pointer)
+            movePointer(list()->viewport(), point);
+        // Where the row looked at is: under the pointer, or the first in view.
+        const int before = rowTop(c.pointer ? list()->indexAt(point).row() : c.scrolledRows);
+        Rows next = leaderboardOf(120);
+        c.change(next);
+        serverDashboard = dashboardWith(next);
+        awaitTask(store->refresh(true));
 
-    // The user's own total changes with every sync.
-    people[0].total += 1234;
-    serverDashboard = dashboardWith(people);
-    awaitTask(store->refresh(true));
-    EXPECT_EQ(scroll->value(), 3 * 36);
-    EXPECT_EQ(rowAt(list(), point), friend4) << "the same row, neither rebuilt nor moved";
-    EXPECT_EQ(rows().first()->accessibleName(), "Rank 1, Me, 5,001,234 tokens");
+        QStringList expected;
+        for (int i = 0; i < next.size(); ++i)
+            expected.append(QString("Rank %1, %2%3")
+                                .arg(i + 1)
+                                .arg(next[i].name, next[i].isMe ? " (you)" : ""));
+        EXPECT_EQ(ranksAndNames(), expected) << c.what;
+        if (c.anchor.isEmpty()) {
+            EXPECT_EQ(scroll->value(), 0) << c.what;
+            continue;
+        }
+        const int row = labels().indexOf(QRegularExpression("Rank \\d+, " + c.anchor + ",.*"));
+        EXPECT_EQ(rowTop(row), before) << c.what;
+        if (c.pointer) {
+            EXPECT_TRUE(rowNameAt(point).endsWith(", " + c.anchor)) << c.what;
+        }
+    }
+    // Each opening starts at the top.
+    movePointerAway();
+    scroll->setValue(500);
+    panel->orderOut();
+    open();
+    EXPECT_EQ(scroll->value(), 0);
+}
 
-    // With the pointer on Friend 4, a sync that reorders: Friend 4 drops to the end,
-    // Friend 9 climbs, Friend 3 leaves and a newcomer arrives.
-    movePointer(list()->viewport(), point);
-    ASSERT_TRUE(list()->viewport()->underMouse());
-    QList<LeaderboardEntry> next = people;
-    LeaderboardEntry dropped = next.takeAt(4);
-    dropped.total = 10;
-    next.append(dropped);
-    next.move(9, 1);
-    next.removeIf([](const LeaderboardEntry& e) { return e.id == "f3"; });
-    next.append(person("f99", "Newcomer", 5));
-    serverDashboard = dashboardWith(next);
-    awaitTask(store->refresh(true));
-    EXPECT_EQ(scroll->value(), 3 * 36);
-    EXPECT_EQ(rowAt(list(), point), friend4);
-    EXPECT_EQ(friend4->accessibleName(), "Rank 5, Friend 4, 10 tokens") << "its total is new";
-    QStringList held = ranksAndNames();
-    EXPECT_EQ(held.mid(0, 5), QStringList({"Rank 1, Me", "Rank 2, Friend 1", "Rank 3, Friend 2",
-                                           "Rank 4, Friend 3", "Rank 5, Friend 4"}));
-    EXPECT_EQ(held.last(), "Rank 16, Newcomer") << "a newcomer joins at the end";
-    EXPECT_FALSE(rows()[3]->isEnabled()) << "a row that is gone waits, disabled";
+// Places from 100 on need more than two digits' room: the column is as wide as the
+// widest place in the list, so the last place is drawn whole.
+TEST_F(VarnoViewTest, PlacesPast99AreDrawnWhole) {
+    openSignedInWith(dashboardWith(leaderboardOf(2)));
+    // The list is drawn on the panel's card: on its own, only the ink is opaque.
+    const auto inkColumns = [](const QImage& image, QRect area) {
+        int left = -1, right = -1;
+        for (int x = area.left(); x <= area.right(); ++x)
+            for (int y = area.top(); y <= area.bottom(); ++y)
+                if (qAlpha(image.pixel(x, y)) > 100) {
+                    left = left < 0 ? x : left;
+                    right = x;
+                    break;
+                }
+        return std::pair{left, right};
+    };
+    for (const int people : {99, 100, 10'000}) {
+        store->setDashboard(dashboardWith(leaderboardOf(people)));
+        list()->scrollToBottom();
+        QApplication::processEvents();
+        const QRect rect = list()->visualRect(list()->model()->index(people - 1, 0));
+        const auto parts =
+            list()->delegate()->parts(rect, list()->leaderboard()->rowAt(people - 1));
+        const QImage shot = list()->viewport()->grab().toImage();
+        const auto [left, right] =
+            inkColumns(shot, QRect(rect.left(), rect.top(), parts.avatar.left() - rect.left(), 32));
+        // The same number alone, in the same font, as wide as its ink.
+        const QString place = QLocale().toString(people);
+        QImage alone(200, 40, QImage::Format_ARGB32_Premultiplied);
+        alone.fill(Qt::transparent);
+        QPainter painter(&alone);
+        painter.setFont(theme::monospacedDigitsFont());
+        painter.setPen(theme::secondaryText());
+        painter.drawText(QRect(10, 0, 180, 40), Qt::AlignLeft | Qt::AlignVCenter, place);
+        painter.end();
+        const auto [aloneLeft, aloneRight] = inkColumns(alone, alone.rect());
+        EXPECT_NEAR(right - left, aloneRight - aloneLeft, 1) << place.toStdString();
+        EXPECT_LT(right, parts.avatar.left() - 4) << place.toStdString();
+    }
+}
 
-    // Once the pointer leaves, the list takes the server's order.
-    movePointer(view, QPoint(5, 5));
-    QStringList expected;
-    for (int i = 0; i < next.size(); ++i)
-        expected.append(QString("Rank %1, %2").arg(i + 1).arg(next[i].name));
-    EXPECT_TRUE(waitUntil([&] { return ranksAndNames() == expected; }))
-        << ranksAndNames().join("|");
+// The panel by keyboard: Tab reaches the list, Home and End go to its ends with a ring
+// on the row, and Shift+F10 or the Menu key open the panel's menu (its only way to
+// Friends, Sync usage and Sign out).
+TEST_F(VarnoViewTest, ThePanelWorksByKeyboard) {
+    openSignedInWith(dashboardWith(leaderboardOf(30)));
+    QApplication::setActiveWindow(panel.get());
+    ASSERT_TRUE(waitUntil([&] { return list()->hasFocus(); }));
+    EXPECT_FALSE(FocusRing::isVisible(list())) << "no ring before a key is used";
+    press(Qt::Key_End);
+    EXPECT_EQ(list()->currentIndex().row(), 29);
+    EXPECT_EQ(list()->verticalScrollBar()->value(), list()->verticalScrollBar()->maximum());
+    EXPECT_TRUE(FocusRing::isVisible(list()));
+    press(Qt::Key_Home);
+    EXPECT_EQ(list()->currentIndex().row(), 0);
+    EXPECT_EQ(list()->verticalScrollBar()->value(), 0);
+    for (const auto& [key, modifiers] :
+         {std::pair{Qt::Key_F10, Qt::KeyboardModifiers(Qt::ShiftModifier)},
+          std::pair{Qt::Key_Menu, Qt::KeyboardModifiers()}}) {
+        press(key, modifiers);
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        ASSERT_NE(menu, nullptr) << key;
+        EXPECT_EQ(menu->actions().value(1)->text(), "Friends");
+        EXPECT_TRUE(panel->cardGeometry().contains(menu->pos())) << "at the list, not the pointer";
+        menu->close();
+    }
 }
 
 // The friends sheet as the main view opens it, on the panel.
@@ -295,36 +410,65 @@ protected:
         ASSERT_TRUE(waitUntil([&] { return sheet() && sheet()->isVisible(); }));
     }
     GlassSheet* sheet() const { return view->friendsSheet(); }
-    QWidget* rowOf(const QString& name) const { return visibleWithAccessibleName(sheet(), name); }
+    WidgetRowList* rowList() const { return sheet()->findChild<WidgetRowList*>(); }
+    // The row of a friend, or of a request from or to that person.
+    QWidget* rowOf(const QString& name) const {
+        return visibleChildren(sheet(),
+                               [&](QWidget* w) {
+                                   const QString label = withoutIsolates(w->accessibleName());
+                                   return label == name || label.endsWith(" " + name);
+                               })
+            .value(0);
+    }
+    // What has the keyboard: the focused button's text, or the widget's name.
+    static QString focused() {
+        QWidget* focus = QApplication::focusWidget();
+        if (auto* button = qobject_cast<QAbstractButton*>(focus))
+            return button->text();
+        return focus ? focus->accessibleName() : QString("nothing");
+    }
     const QStringList header{"Friends", "Copy invite link", "Done"};
 };
 
-TEST_F(FriendsViewTest, TheSheetIsAWindowModalCardThatComesAndGoesWithThePanel) {
-    openSheetWith(dashboardWith(leaderboardOf(2), {}, "code 7"));
-    EXPECT_EQ(sheet()->windowModality(), Qt::WindowModal);
-    EXPECT_EQ(sheet()->parentWidget()->window(), panel.get());
-    EXPECT_EQ(sheet()->cardGeometry().left(), panel->cardGeometry().left()) << "it covers it";
-    EXPECT_EQ(sheet()->cardGeometry().width(), panel->cardGeometry().width());
-    EXPECT_EQ(sheet()->cardGeometry().top(), panel->cardGeometry().top());
-    EXPECT_TRUE(panel->isVisible()) << "the sheet taking the focus keeps the panel open";
-    EXPECT_TRUE(visibleWithText(sheet(), "Done")->property("default").toBool());
+// The sheet is drawn inside the panel (no window of its own) and covers it whole,
+// whether it is shorter or taller than the leaderboard; it comes and goes with the
+// panel, and the panel's window is named after it while it is up.
+TEST_F(FriendsViewTest, TheSheetIsDrawnInsideThePanelAndCoversItWhole) {
+    QList<FriendRequest> many;
+    for (int i = 0; i < 20; ++i)
+        many.append({QString("r%1").arg(i), QString("Asker %1").arg(i), true});
+    for (const auto& [what, dashboard] :
+         {std::pair{"shorter than the leaderboard", dashboardWith(leaderboardOf(12), {}, "code 7")},
+          std::pair{"taller than it", dashboardWith(leaderboardOf(2), many, "code 7")}}) {
+        openSignedInWith(dashboard);
+        settle();
+        const QSize before = panel->contentSize();
+        openSheet();
+        settle();
+        EXPECT_FALSE(sheet()->isWindow()) << what;
+        EXPECT_EQ(sheet()->window(), panel.get()) << what;
+        EXPECT_EQ(sheet()->geometry(), view->rect()) << what;
+        EXPECT_EQ(view->size(), panel->contentSize()) << what;
+        EXPECT_EQ(panel->contentSize().height() > before.height(),
+                  what == std::string("taller than it"));
+        EXPECT_EQ(panel->windowTitle(), "Varno leaderboard — Friends");
+        click("Done", sheet());
+        settle();
+        EXPECT_FALSE(sheet()->isVisible());
+        EXPECT_EQ(panel->windowTitle(), "Varno leaderboard");
+        EXPECT_EQ(panel->contentSize().height(), before.height()) << what;
+    }
 
+    openSheet();
     click("Copy invite link", sheet());
     EXPECT_EQ(QGuiApplication::clipboard()->text(), "https://varno.app/?r=code%207");
     click("Copied", sheet());
     EXPECT_NE(visibleWithText(sheet(), "Copied"), nullptr) << "copying again keeps the label";
-
     panel->orderOut();
     EXPECT_FALSE(sheet()->isVisible());
     panel->showRelativeTo(anchor());
-    ASSERT_TRUE(waitUntil([&] { return sheet()->isVisible(); }));
-    click("Done", sheet());
-    EXPECT_FALSE(sheet()->isVisible());
-    openSheet();
+    ASSERT_TRUE(waitUntil([&] { return sheet()->isVisible(); })) << "it comes back with the panel";
     EXPECT_EQ(visibleTexts(sheet()).mid(0, 3), header) << "shown again, the label starts over";
-    QTest::keyClick(sheet(), Qt::Key_Escape);
-    EXPECT_FALSE(sheet()->isVisible());
-    openSheet();
     store->setSession(std::nullopt);
     EXPECT_FALSE(sheet()->isVisible()) << "signing out closes it";
 }
@@ -355,17 +499,19 @@ TEST_F(FriendsViewTest, ItWaitsThenListsFriendsBeforeOpenRequestsAndHidesThemFro
 
     // A hidden friend stays listed here, and leaves the leaderboard at once.
     click("Hide friend", rowOf("Friend 1"));
-    EXPECT_EQ(ranksAndNames(), QStringList({"Rank 1, Me", "Rank 2, Friend 2"}));
-    EXPECT_EQ(list()->height(), 68) << "the list shrinks with it";
+    EXPECT_EQ(ranksAndNames(), QStringList({"Rank 1, Me (you)", "Rank 2, Friend 2"}));
     click("Show friend", rowOf("Friend 1"));
-    EXPECT_EQ(ranksAndNames(), QStringList({"Rank 1, Me", "Rank 2, Friend 1", "Rank 3, Friend 2"}));
+    EXPECT_EQ(ranksAndNames(),
+              QStringList({"Rank 1, Me (you)", "Rank 2, Friend 1", "Rank 3, Friend 2"}));
     EXPECT_NE(visibleWithText(rowOf("Friend 1"), "Hide friend"), nullptr);
 
-    // A long list scrolls within 240, and the sheet grows with it.
-    const int shortHeight = sheet()->content()->height();
+    // A long list scrolls within 240; ten thousand friends cost the rows in view.
     store->setDashboard(dashboardWith(leaderboardOf(30)));
-    EXPECT_EQ(visibleChildren<QScrollArea>(sheet()).value(0)->height(), 240);
-    EXPECT_TRUE(waitUntil([&] { return sheet()->content()->height() > shortHeight + 60; }));
+    settle();
+    EXPECT_EQ(rowList()->height(), 240);
+    store->setDashboard(dashboardWith(leaderboardOf(10'001)));
+    EXPECT_LE(rowList()->builtRows(), 9);
+    EXPECT_EQ(rowList()->rows()->rowCount(), 10'000);
 }
 
 TEST_F(FriendsViewTest, WhileAnAnswerRunsOnlyTheRequestButtonsAreDisabled) {
@@ -394,80 +540,57 @@ TEST_F(FriendsViewTest, WhileAnAnswerRunsOnlyTheRequestButtonsAreDisabled) {
     EXPECT_EQ(requestLines().mid(3), QStringList({"DELETE friends/r3", "GET dashboard"}));
 }
 
-// Hide, Show, a sync, Accept, Decline and Cancel with the pointer over the list: no
-// row moves under it, except when its own answer removes the request's row.
-TEST_F(FriendsViewTest, RowsHoldStillUnderThePointerExceptTheOneItsAnswerRemoves) {
-    Dashboard dashboard = dashboardWith(
-        leaderboardOf(8), {{"r1", "Ann", true}, {"r2", "Bo", true}, {"r3", "Cy", false}}, "abc");
+// The sheet's list keeps the server's order too, with the row under the pointer held
+// in place: a friend arriving above it, and an answered request whose row goes.
+TEST_F(FriendsViewTest, TheListFollowsTheServerWhileTheRowUnderThePointerKeepsItsPlace) {
+    QList<FriendRequest> requests{{"r1", "Ann", true}, {"r2", "Bo", true}, {"r3", "Cy", false}};
+    for (int i = 4; i < 9; ++i)
+        requests.append({QString("r%1").arg(i), QString("Di %1").arg(i), true});
+    Dashboard dashboard = dashboardWith(leaderboardOf(7), requests, "abc");
     openSheetWith(dashboard);
-    auto* list = visibleChildren<QScrollArea>(sheet()).value(0);
-    ASSERT_NE(list, nullptr);
-    QScrollBar* scroll = list->verticalScrollBar();
-    ASSERT_GT(scroll->maximum(), 0) << "ten rows scroll within 240";
-    scroll->setValue(scroll->maximum());
-    const int bottom = scroll->value();
-    const auto button = [&](const QString& name, const QString& text) {
-        QWidget* row = rowOf(name);
-        return row ? visibleWithText(row, text) : nullptr;
-    };
-    const auto where = [&](const QString& name, const QString& text) {
-        QAbstractButton* target = button(name, text);
-        return target ? target->mapTo(list->viewport(), target->rect().center()) : QPoint();
-    };
+    settle();
+    rowList()->verticalScrollBar()->setValue(136); // Bo in the middle
     const auto y = [&](const QString& name) {
-        return rowOf(name) ? rowOf(name)->mapTo(list->viewport(), QPoint()).y() : -1;
+        QWidget* row = rowOf(name);
+        return row ? row->mapTo(rowList()->viewport(), QPoint()).y() : -1;
+    };
+    const auto names = [&] {
+        QStringList all;
+        for (int row = 0; row < rowList()->rows()->rowCount(); ++row)
+            all.append(withoutIsolates(
+                rowList()->rows()->index(row, 0).data(Qt::AccessibleTextRole).toString()));
+        return all;
     };
 
-    // Hide and Show flip the button in place, at a constant width.
-    const QPoint hide = where("Friend 6", "Hide friend");
-    const QRect before = button("Friend 6", "Hide friend")->geometry();
-    movePointer(list->viewport(), hide);
-    QTest::mouseClick(list->viewport()->childAt(hide), Qt::LeftButton);
-    QAbstractButton* shown = button("Friend 6", "Show friend");
-    ASSERT_NE(shown, nullptr);
-    EXPECT_EQ(shown->geometry(), before);
-    EXPECT_EQ(rowNameAt(list, hide), "Friend 6");
-    QTest::mouseClick(shown, Qt::LeftButton);
-    EXPECT_EQ(rowNameAt(list, hide), "Friend 6");
-    EXPECT_NE(button("Friend 6", "Hide friend"), nullptr);
-
-    // A sync that reorders the friends: nothing moves while the pointer is here.
-    ASSERT_TRUE(list->viewport()->underMouse());
-    dashboard.leaderboard.move(6, 1); // Friend 6 climbs
+    const QPoint at = rowOf("Bo")->mapTo(rowList()->viewport(), QPoint(20, 10));
+    movePointer(rowList()->viewport(), at);
+    const int bo = y("Bo");
+    // A new friend at the top, and Friend 6 climbing above everyone else.
+    dashboard.leaderboard.move(6, 1);
+    dashboard.leaderboard.insert(1, person("n", "Newcomer", 9'000'000));
     store->setDashboard(dashboard);
-    EXPECT_EQ(scroll->value(), bottom);
-    EXPECT_EQ(rowNameAt(list, hide), "Friend 6");
+    EXPECT_EQ(names().mid(0, 3), QStringList({"Newcomer", "Friend 6", "Friend 1"}));
+    EXPECT_EQ(y("Bo"), bo);
 
-    // Each answer removes its own row; the rows above it stay where they were.
-    struct Answer {
-        QString name, button, request;
-    } answers[] = {{"Ann", "Accept", "PATCH friends/r1"},
-                   {"Bo", "Decline", "DELETE friends/r2"},
-                   {"Cy", "Cancel", "DELETE friends/r3"}};
-    for (const Answer& a : answers) {
-        dashboard.requests.removeFirst();
-        if (a.button == "Accept")
-            dashboard.leaderboard.append(person("ann", "Ann", 1));
-        serverDashboard = dashboard;
-        const int friend6 = y("Friend 6");
-        const QPoint at = where(a.name, a.button);
-        movePointer(list->viewport(), at);
-        QTest::mouseClick(list->viewport()->childAt(at), Qt::LeftButton);
-        ASSERT_TRUE(waitUntil([&] { return !store->busy(); }));
-        EXPECT_TRUE(requestLines().contains(a.request)) << a.name;
-        EXPECT_EQ(button(a.name, a.button), nullptr) << a.name << "'s request";
-        EXPECT_EQ(y("Friend 6"), friend6) << a.name;
-    }
-    EXPECT_NE(button("Ann", "Hide friend"), nullptr) << "Ann is a friend now";
-
-    // Away from the list, it takes the server's order.
-    movePointerAway();
-    EXPECT_TRUE(waitUntil([&] { return y("Friend 6") < y("Friend 1"); }));
+    // Bo's request answered: Cy's row takes its place under the pointer.
+    serverDashboard = dashboard;
+    serverDashboard.requests.removeAt(1);
+    QTest::mouseClick(visibleWithText(rowOf("Bo"), "Decline"), Qt::LeftButton);
+    ASSERT_TRUE(waitUntil([&] { return !store->busy(); }));
+    EXPECT_TRUE(requestLines().contains("DELETE friends/r2"));
+    EXPECT_EQ(rowOf("Bo"), nullptr);
+    EXPECT_EQ(y("Your friend request to Cy"), bo);
+    EXPECT_EQ(names().mid(7, 3),
+              QStringList({"Friend request from Ann", "Your friend request to Cy",
+                           "Friend request from Di 4"}));
 }
 
-// Return ends the sheet whichever button has the focus: with Qt's own theme here, and
-// again in a child process with GTK's, which makes Return press the focused button.
-TEST_F(FriendsViewTest, ReturnPressesDoneWhicheverButtonHasTheFocus) {
+// Tab reaches every control, each named; Return presses the focused button (keypad
+// Enter too) and "Done" anywhere else, which keeps its look; the ring shows where the
+// keyboard is. Escape closes the sheet, and with the focus back on the panel (no window
+// manager here), Escape again closes the panel. With Qt's own theme here, and again
+// in a child process with GTK's, which makes Return press the focused button itself.
+TEST_F(FriendsViewTest, TheSheetWorksByKeyboard) {
     if (isChildRun()) {
         // Only meaningful where the theme really presses a focused button on Return.
         QDialog probe;
@@ -480,21 +603,50 @@ TEST_F(FriendsViewTest, ReturnPressesDoneWhicheverButtonHasTheFocus) {
         ASSERT_TRUE(pressed) << "the GTK platform theme is not in effect";
     }
     openSheetWith(dashboardWith(leaderboardOf(3), {{"r1", "Ann", true}}, "abc"));
-    for (const QString focus : {"Copy invite link", "Hide friend", "Decline"}) {
-        if (!sheet()->isVisible())
-            openSheet();
-        QApplication::setActiveWindow(sheet());
-        QAbstractButton* button = visibleWithText(sheet(), focus);
-        ASSERT_NE(button, nullptr) << focus;
-        button->setFocus();
-        ASSERT_TRUE(waitUntil([&] { return button->hasFocus(); })) << focus;
-        QTest::keyClick(button, Qt::Key_Return);
-        EXPECT_FALSE(sheet()->isVisible()) << focus << " had the focus";
+    QApplication::setActiveWindow(panel.get());
+    QStringList stops;
+    for (int i = 0; i < 7; ++i) {
+        stops.append(focused());
+        press(Qt::Key_Tab);
     }
+    EXPECT_EQ(stops, QStringList({"Done", "Hide friend", "Hide friend", "Accept", "Decline",
+                                  "Copy invite link", "Done"}));
+
+    // Round once, and on to the first friend's toggle: Return presses it, keypad Enter
+    // too.
+    ASSERT_EQ(focused(), "Hide friend");
+    QAbstractButton* toggle = qobject_cast<QAbstractButton*>(QApplication::focusWidget());
+    const QImage plain = visibleWithText(sheet(), "Copy invite link")->grab().toImage();
+    const QImage ring = toggle->grab().toImage();
+    const QColor edge = ring.pixelColor(1, ring.height() / 2);
+    EXPECT_LT(std::abs(edge.blue() - theme::focusRing().blue()) +
+                  std::abs(edge.red() - theme::focusRing().red()),
+              60)
+        << "a ring in the theme's colour where the keyboard is";
+    EXPECT_NE(plain.pixelColor(1, plain.height() / 2), edge);
+    press(Qt::Key_Return);
+    EXPECT_TRUE(store->isFriendHidden("f1"));
+    press(Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_FALSE(store->isFriendHidden("f1"));
+    EXPECT_TRUE(sheet()->isVisible());
+    EXPECT_TRUE(visibleWithText(sheet(), "Done")->property("default").toBool())
+        << "Done keeps its look";
+
+    // Elsewhere (here the sheet itself), Return means Done.
+    sheet()->setFocus();
+    press(Qt::Key_Return);
+    EXPECT_FALSE(sheet()->isVisible());
     EXPECT_EQ(requestLines(), QStringList({"GET dashboard"})) << "no request was answered";
-    EXPECT_EQ(store->isFriendHidden("f1"), false);
+
     openSheet();
-    EXPECT_NE(visibleWithText(sheet(), "Copy invite link"), nullptr) << "nothing was copied";
+    QApplication::setActiveWindow(panel.get());
+    press(Qt::Key_Escape);
+    EXPECT_FALSE(sheet()->isVisible());
+    EXPECT_TRUE(panel->isVisible());
+    EXPECT_TRUE(panel->isAncestorOf(QApplication::focusWidget()) ||
+                QApplication::focusWidget() == panel.get());
+    press(Qt::Key_Escape);
+    EXPECT_FALSE(panel->isVisible());
 
     if (isChildRun())
         return;
@@ -547,56 +699,72 @@ TEST_F(FriendsViewTest, AScreenReaderHearsOneItemPerRowAndNamedButtons) {
         GTEST_SKIP() << "the AT-SPI bus cannot start: "
                      << QString::fromLocal8Bit(bus.readAllStandardError()).toStdString();
 
-    openSheetWith(dashboardWith(
-        {person(me.id, me.name, 5'000'000), person("f1", "Alan Turing", 29'941'155),
-         person("f2", "Katherine Johnson", 6'426'424), person("f3", "Grace Hopper", 12'345),
-         person("f4", "Edsger Dijkstra", 777, false)},
-        {{"r1", "Barbara Liskov", true}, {"r2", "Ken Thompson", false}}, "abc"));
-    QProcess reader;
-    reader.start(python, {VARNO_SOURCE_DIR "/tests/ui/read_accessible_tree.py",
-                          QString::number(QCoreApplication::applicationPid()), "30"});
-    // The app answers the reader's questions from its event loop.
-    ASSERT_TRUE(waitUntil([&] { return reader.state() == QProcess::NotRunning; },
-                          std::chrono::seconds(40)));
-    const QJsonArray tree = QJsonDocument::fromJson(reader.readAllStandardOutput()).array();
-    ASSERT_FALSE(tree.isEmpty()) << reader.readAllStandardError().toStdString();
-
     struct Node {
         QString role, name;
-        int children;
+        int children, depth;
     };
-    QList<Node> nodes;
-    for (const QJsonValue& value : tree) {
-        const QJsonObject o = value.toObject();
-        nodes.append({o["role"].toString(), o["name"].toString(), o["children"].toInt()});
-    }
-    const auto named = [&](const QString& role) {
+    // The tree as a screen reader reads it now.
+    const auto read = [&] {
+        QProcess reader;
+        reader.start(python, {VARNO_SOURCE_DIR "/tests/ui/read_accessible_tree.py",
+                              QString::number(QCoreApplication::applicationPid()), "30"});
+        // The app answers the reader's questions from its event loop.
+        waitUntil([&] { return reader.state() == QProcess::NotRunning; }, std::chrono::seconds(40));
+        QList<Node> nodes;
+        for (const QJsonValue& value :
+             QJsonDocument::fromJson(reader.readAllStandardOutput()).array()) {
+            const QJsonObject o = value.toObject();
+            nodes.append({o["role"].toString(), withoutIsolates(o["name"].toString()),
+                          o["children"].toInt(), int(o["path"].toArray().size())});
+        }
+        EXPECT_FALSE(nodes.isEmpty()) << reader.readAllStandardError().toStdString();
+        return nodes;
+    };
+    const auto named = [](const QList<Node>& nodes, const QString& role) {
         QStringList names;
         for (const Node& node : nodes)
             if (node.role == role)
                 names.append(node.name);
         return names;
     };
-    // The leaderboard: one list of one item per row, each read as one sentence, with
-    // nothing inside (no medal, picture or separate total).
-    const QStringList board{
-        "Rank 1, Me, 5,000,000 tokens", "Rank 2, Alan Turing, 29,941,155 tokens",
-        "Rank 3, Katherine Johnson, 6,426,424 tokens", "Rank 4, Grace Hopper, 12,345 tokens",
-        "Rank 5, Edsger Dijkstra, no usage synced yet"};
-    const QStringList items = named("list item");
-    EXPECT_EQ(items.mid(0, 5), board);
-    for (const Node& node : nodes) {
-        if (node.name.startsWith("Rank ")) {
-            EXPECT_EQ(node.children, 0) << node.name;
-        }
-    }
+
+    openSignedInWith(dashboardWith(
+        {person(me.id, me.name, 5'000'000), person("f1", "Alan Turing", 29'941'155),
+         person("f2", "Katherine Johnson", 6'426'424), person("f3", "Grace Hopper", 12'345),
+         person("f4", "Edsger Dijkstra", 777, false)},
+        {{"r1", "Barbara Liskov", true}, {"r2", "Ken Thompson", false}}, "abc"));
+    QList<Node> nodes = read();
+    // The panel is a named window; the leaderboard one list of one item per row, each
+    // read as one sentence with nothing inside (no medal, picture or separate total).
+    const auto window =
+        std::find_if(nodes.begin(), nodes.end(), [](const Node& n) { return n.depth == 1; });
+    ASSERT_NE(window, nodes.end());
+    EXPECT_TRUE(window->role == "window" || window->role == "dialog" || window->role == "frame")
+        << window->role.toStdString();
+    EXPECT_EQ(window->name, "Varno leaderboard");
+    EXPECT_EQ(
+        named(nodes, "list item"),
+        QStringList({"Rank 1, Me (you), 5,000,000 tokens", "Rank 2, Alan Turing, 29,941,155 tokens",
+                     "Rank 3, Katherine Johnson, 6,426,424 tokens",
+                     "Rank 4, Grace Hopper, 12,345 tokens",
+                     "Rank 5, Edsger Dijkstra, no usage synced yet"}));
+    EXPECT_TRUE(std::all_of(nodes.begin(), nodes.end(), [](const Node& n) {
+        return !n.name.startsWith("Rank ") || n.children == 0;
+    }));
     EXPECT_TRUE(std::any_of(nodes.begin(), nodes.end(), [](const Node& n) {
         return n.role == "list" && n.name == "Leaderboard" && n.children == 5;
     }));
-    // The friends sheet: an item per friend and request, and every button named.
-    EXPECT_EQ(items.mid(5), QStringList({"Alan Turing", "Katherine Johnson", "Grace Hopper",
-                                         "Edsger Dijkstra", "Barbara Liskov", "Ken Thompson"}));
-    const QStringList buttons = named("push button");
+
+    // The friends sheet, a dialog over the panel that hides it: an item per friend and
+    // request, a request saying whose it is, and every button named.
+    openSheet();
+    nodes = read();
+    EXPECT_TRUE(named(nodes, "dialog").contains("Friends"));
+    EXPECT_EQ(
+        named(nodes, "list item"),
+        QStringList({"Alan Turing", "Katherine Johnson", "Grace Hopper", "Edsger Dijkstra",
+                     "Friend request from Barbara Liskov", "Your friend request to Ken Thompson"}));
+    const QStringList buttons = named(nodes, "push button");
     for (const char* name :
          {"Copy invite link", "Done", "Hide friend", "Accept", "Decline", "Cancel"})
         EXPECT_TRUE(buttons.contains(QString::fromUtf8(name))) << name;
@@ -625,7 +793,7 @@ TEST_F(FriendsViewTest, QuitEndsTheAppFromThePanelItsSheetOrItsAlert) {
         {"Ctrl+Q in the sheet",
          [&] {
              openSheet();
-             return static_cast<QWidget*>(sheet());
+             return static_cast<QWidget*>(panel.get());
          },
          ctrlQ},
         {"Ctrl+Q in the alert",
