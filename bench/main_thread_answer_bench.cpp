@@ -6,19 +6,13 @@
 // Run: main_thread_answer_bench [runs]   (default 9; prints each run, the median and
 // the worst). Measure on a quiet machine: other processes delay the loop too.
 
-#include "analytics/Analytics.h"
+#include "LoopbackStore.h"
 #include "model/Records.h"
-#include "model/Settings.h"
-#include "store/AppStore.h"
-#include "store/HttpTransport.h"
 #include "support/AwaitTask.h"
 #include "support/EventLoopProbe.h"
 #include "support/ScriptedHttpServer.h"
 
 #include <QCoreApplication>
-#include <QNetworkAccessManager>
-#include <QSettings>
-#include <QTemporaryDir>
 
 #include <algorithm>
 #include <cstdio>
@@ -53,18 +47,8 @@ int main(int argc, char** argv) {
     ScriptedHttpServer server;
     // Not a JSON type, so that the test server does not compress it.
     server.setDefault(ScriptedResponse::reply(200, json, "application/octet-stream"));
-    QNetworkAccessManager network;
-    QTemporaryDir dir;
-    QSettings settings(dir.filePath("settings.ini"), QSettings::IniFormat);
-    settings.setValue(settings::serverURLKey, server.url(QString()).toString());
-    AppStoreActions actions;
-    actions.readUsage = [](std::stop_token) -> QCoro::Task<UsageSnapshot> {
-        co_return UsageSnapshot{{}, QDateTime::currentDateTimeUtc()};
-    };
-    actions.sendRequest = networkTransport(&network);
-    Analytics analytics;
-    AppStore store(false, actions, &analytics, &settings, &settings, {});
-    store.setSession(SavedSession{"token", User{"me", "Me", "me@x.io"}, store.serverURL()});
+    bench::LoopbackStore loopback(server.url(QString()).toString());
+    AppStore& store = *loopback.store;
 
     std::vector<qint64> gaps;
     for (int run = 0; run < runs; ++run) {
