@@ -259,17 +259,24 @@ void VarnoView::setSheet(Sheet sheet) {
 GlassSheet* VarnoView::sheetFor(Sheet sheet) {
     switch (sheet) {
     case Sheet::friends:
-        if (!friendsSheet_) {
-            auto* friends = new FriendsView(store_, [this] { setShowFriends(false); });
-            friendsSheet_ = new GlassSheet(friends, QStringLiteral("Friends"), this);
-            // Escape ends the sheet like "Done".
-            connect(friendsSheet_, &GlassSheet::finished, this, [this] { setShowFriends(false); });
-        }
+        if (!friendsSheet_)
+            friendsSheet_ = makeSheet(
+                sheet, new FriendsView(store_, [this] { setShowFriends(false); }), "Friends");
         return friendsSheet_;
     case Sheet::none:
         break;
     }
     return nullptr;
+}
+
+GlassSheet* VarnoView::makeSheet(Sheet sheet, QWidget* content, const QString& title) {
+    auto* made = new GlassSheet(content, title, this);
+    // Escape ends a sheet like its own "Done".
+    connect(made, &GlassSheet::finished, this, [this, sheet] {
+        if (sheet_ == sheet)
+            setSheet(Sheet::none);
+    });
+    return made;
 }
 
 GlassSheet* VarnoView::shownSheet() const {

@@ -97,7 +97,9 @@ private:
     void syncAlert(bool onScreen);
     void closeAlert();
     void syncSheet(bool onScreen);
+    // The sheet, built the first time it is asked for.
     GlassSheet* sheetFor(Sheet sheet);
+    GlassSheet* makeSheet(Sheet sheet, QWidget* content, const QString& title);
     GlassSheet* shownSheet() const;
 
     void signIn();
