@@ -1,5 +1,6 @@
 #include "Support.h"
 
+#include "analytics/client/TelemetryStorage.h"
 #include "support/DevServerProcess.h"
 
 #include <QFileInfo>
@@ -14,6 +15,9 @@
 #include <cmath>
 #include <thread>
 
+#include <csignal>
+
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 using namespace varno;
@@ -243,6 +247,25 @@ TEST(TelemetrySdk, StateFilesArePrivateAndAFolderDeletedWhileRunningIsMadeAgain)
     EXPECT_EQ(modeOf("anonymousId"), 0600u);
     h.sdk->capture("after_deletion", {});
     EXPECT_EQ(h.queuedNames(), QStringList{"after_deletion"});
+}
+
+TEST(TelemetrySdk, AStateWriteTheDiskRefusesKeepsTheStoredValue) {
+    QTemporaryDir dir;
+    TelemetryStorage(dir.path()).setValue(TelemetryStorage::Key::distinctId, "u0");
+    {
+        // Files may grow to 1 KB only, as on a disk that is all but full.
+        const auto previous = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{};
+        ::getrlimit(RLIMIT_FSIZE, &limit);
+        const rlimit small{1024, limit.rlim_max};
+        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+        TelemetryStorage(dir.path())
+            .setValue(TelemetryStorage::Key::distinctId, QString(4096, QLatin1Char('x')));
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        std::signal(SIGXFSZ, previous);
+    }
+    EXPECT_EQ(TelemetryStorage(dir.path()).string(TelemetryStorage::Key::distinctId), "u0")
+        << "a cut write must leave the old value whole";
 }
 
 TEST(TelemetrySdk, ConcurrentCapturesLoseNothingAndKeepStateFilesWhole) {
