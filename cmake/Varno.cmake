@@ -1,7 +1,7 @@
 # varno_library(<target> <folder> [DEPS ...])
 # One static library per source folder. Sources are the folder's .cpp/.h files;
-# per-OS files (Name_linux.cpp, Name_mac.mm, Name_posix.cpp for both, Name_none.cpp for
-# the rest) are picked by platform.
+# per-OS files (Name_linux.cpp, Name_mac.mm, Name_posix.cpp for both, Name_nonlinux.cpp
+# for all but Linux, Name_none.cpp for the rest) are picked by platform.
 function(varno_library target folder)
     cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
     file(GLOB sources CONFIGURE_DEPENDS
@@ -10,13 +10,6 @@ function(varno_library target folder)
         ${PROJECT_SOURCE_DIR}/${folder}/*.mm)
     varno_filter_platform_sources(sources)
     list(FILTER sources INCLUDE REGEX "\\.(cpp|mm)$")
-    if(NOT sources)
-        # A folder that has no code yet still carries its dependencies.
-        add_library(${target} INTERFACE)
-        target_include_directories(${target} INTERFACE ${PROJECT_SOURCE_DIR}/src)
-        target_link_libraries(${target} INTERFACE ${ARG_DEPS})
-        return()
-    endif()
     file(GLOB headers CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/${folder}/*.h)
     add_library(${target} STATIC ${sources} ${headers})
     target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR}/src)

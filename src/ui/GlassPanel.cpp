@@ -35,7 +35,6 @@ GlassPanel::GlassPanel(const ContentBuilder& content, QWidget* parent)
     AccessibleRole::set(this, QAccessible::Window);
     setWindowTitle(QStringLiteral("Varno leaderboard"));
     setAccessibleName(QStringLiteral("Varno leaderboard"));
-    connect(visibility_, &PanelVisibility::isVisibleChanged, this, &GlassPanel::visibilityChanged);
     if (content) {
         content_ = content(visibility_);
         if (content_) {

@@ -64,7 +64,6 @@ public:
     bool dismissedWithin(std::chrono::milliseconds interval) const;
 
 signals:
-    void visibilityChanged(bool visible);
 
 protected:
     bool event(QEvent* event) override;

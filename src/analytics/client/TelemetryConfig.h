@@ -10,8 +10,8 @@
 
 namespace varno {
 
-// Settings of the client's error capture. Only autoCapture is read: it decides
-// whether crash and exception capture is installed at setup.
+// Settings of the client's error capture. This client installs no crash or exception
+// capture; the switch stays so that a caller can say it wants none.
 struct TelemetryErrorTrackingConfig {
     bool autoCapture = true;
 };

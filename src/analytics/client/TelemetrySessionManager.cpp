@@ -132,11 +132,6 @@ void TelemetrySessionManager::applicationDidEnterBackground() {
     isAppInBackground_ = true;
 }
 
-bool TelemetrySessionManager::isAppInBackground() const {
-    std::lock_guard lock(sessionLock_);
-    return isAppInBackground_;
-}
-
 int TelemetrySessionManager::addChangeCallback(ChangeCallback callback) {
     std::lock_guard lock(callbacksLock_);
     const int token = nextCallbackToken_++;

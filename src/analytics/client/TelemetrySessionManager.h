@@ -61,7 +61,6 @@ public:
 
     void applicationDidBecomeActive();
     void applicationDidEnterBackground();
-    bool isAppInBackground() const;
 
     // Returns a token for removeChangeCallback.
     int addChangeCallback(ChangeCallback callback);

@@ -68,7 +68,6 @@ QString TelemetryStorage::defaultAppFolder(const QString& applicationIdentifier,
 TelemetryStorage::TelemetryStorage(QString appFolder, Logger log)
     : appFolder_(std::move(appFolder)), log_(std::move(log)) {
     if (!QDir().mkpath(appFolder_)) {
-        persistent_ = false;
         if (log_)
             telemetryLog(log_,
                          QStringLiteral("Error creating storage folder %1; state is kept in memory")
@@ -78,11 +77,6 @@ TelemetryStorage::TelemetryStorage(QString appFolder, Logger log)
 
 QString TelemetryStorage::path(Key key) const {
     return QDir(appFolder_).filePath(fileName(key));
-}
-
-bool TelemetryStorage::isPersistent() const {
-    std::lock_guard lock(lock_);
-    return persistent_;
 }
 
 std::optional<QJsonValue> TelemetryStorage::readFile(Key key) const {
@@ -150,7 +144,6 @@ void TelemetryStorage::setValue(Key key, const QJsonValue& value) {
     std::lock_guard lock(lock_);
     cache_.insert(key, value);
     if (!writeFile(key, value)) {
-        persistent_ = false;
         if (log_)
             telemetryLog(
                 log_,

@@ -59,8 +59,6 @@ public:
     QString appFolder() const { return appFolder_; }
     // Full path of a key's file or folder.
     QString path(Key key) const;
-    // False once the folder could not be created or a file could not be written.
-    bool isPersistent() const;
 
     std::optional<QJsonValue> value(Key key);
     std::optional<QString> string(Key key);
@@ -83,7 +81,6 @@ private:
     mutable std::mutex lock_;
     // Loaded or written values; an empty optional records a known absence.
     QHash<Key, std::optional<QJsonValue>> cache_;
-    bool persistent_ = true;
 };
 
 } // namespace varno

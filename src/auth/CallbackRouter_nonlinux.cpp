@@ -4,7 +4,8 @@
 
 namespace varno {
 
-// Here the application bundle declares the scheme; nothing to install per user.
+// Outside Linux the application's package (the macOS bundle) declares the scheme;
+// nothing to install per user.
 SchemeRegistrationOptions SchemeRegistrationOptions::defaults() {
     SchemeRegistrationOptions options;
     options.executable = QCoreApplication::applicationFilePath();

@@ -1,9 +1,0 @@
-#include "ui/Compositing.h"
-
-namespace varno {
-
-bool windowTranslucencyAvailable() {
-    return true;
-}
-
-} // namespace varno

@@ -1,9 +1,0 @@
-#include "usage/InstallLocations.h"
-
-namespace varno::detail {
-
-QStringList platformInstallLocations() {
-    return {};
-}
-
-} // namespace varno::detail
