@@ -139,25 +139,15 @@ public:
                                         QString::number(at.y()), "click", QString::number(button)});
     }
 
-    // The folder where a test leaves its screenshots for people to look at.
-    static QString screenshotFolder() {
-        const QString folder = QDir::current().filePath(QStringLiteral("desktop-screenshots"));
-        QDir().mkpath(folder);
-        return folder;
-    }
-
 private:
     QTemporaryDir dir_;
     QProcessEnvironment environment_;
     std::vector<std::unique_ptr<QProcess>> processes_;
 };
 
-// The current test again in a private D-Bus session (see runInPrivateSession), saving its
-// screenshots where the parent would.
+// The current test again in a private D-Bus session (see runInPrivateSession).
 inline ChildRun runOnPrivateDesktop(bool keyring, std::chrono::milliseconds timeout) {
-    QProcessEnvironment env;
-    env.insert(QStringLiteral("VARNO_SCREENSHOTS"), DesktopSession::screenshotFolder());
-    return runInPrivateSession(keyring, timeout, env);
+    return runInPrivateSession(keyring, timeout, QProcessEnvironment());
 }
 
 } // namespace varno::test
