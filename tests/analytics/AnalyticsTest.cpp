@@ -1,6 +1,7 @@
 #include "analytics/Analytics.h"
 #include "analytics/client/TelemetrySDK.h"
 #include "support/AwaitTask.h"
+#include "support/RecordingTelemetry.h"
 #include "support/ScriptedHttpServer.h"
 
 #include <QDir>
@@ -42,22 +43,10 @@ void syncAndCaptureEverything(const Analytics& analytics) {
         analytics.capture(event);
 }
 
-// Keeps the configuration it was set up with; everything else does nothing.
-struct SetupRecorder : TelemetryClient {
-    std::optional<TelemetryConfig> config;
-    void setup(const TelemetryConfig& with) override { config.emplace(with); }
-    QString getDistinctId() override { return {}; }
-    QString getAnonymousId() override { return {}; }
-    void identify(const QString&, const QVariantMap&) override {}
-    void reset() override {}
-    void capture(const QString&, const QVariantMap&) override {}
-    void flush() override {}
-};
-
 } // namespace
 
 TEST(Analytics, SetsTheClientUpWithAutomaticCaptureOff) {
-    SetupRecorder client;
+    RecordingTelemetry client;
     Analytics::configured({{"VarnoTelemetryProjectToken", "tok"},
                            {"VarnoTelemetryHost", "https://ingest.example.com"}},
                           &client);

@@ -13,6 +13,8 @@
 #include "ui/VarnoView.h"
 
 #include "support/AwaitTask.h"
+#include "support/Printers.h"
+#include "support/RecordingTelemetry.h"
 #include "support/ScriptedHttpServer.h"
 
 #include <QCoroSignal>
@@ -27,24 +29,6 @@
 #include <atomic>
 #include <mutex>
 
-// Readable failure messages for the Qt values these tests compare.
-inline std::ostream& operator<<(std::ostream& out, const QString& text) {
-    return out << '"' << text.toStdString() << '"';
-}
-// GoogleTest prints containers element by element unless told otherwise.
-inline void PrintTo(const QString& text, std::ostream* out) {
-    *out << text;
-}
-inline void PrintTo(const QStringList& list, std::ostream* out) {
-    *out << '[';
-    for (const QString& text : list)
-        *out << (&text == &list.first() ? "" : ", ") << text;
-    *out << ']';
-}
-inline std::ostream& operator<<(std::ostream& out, const QStringList& list) {
-    return out << '[' << list.join(QStringLiteral(", ")).toStdString() << ']';
-}
-
 namespace varno::test {
 
 // Waits on a 2 ms poll until `done` holds; throws when the token stops first.
@@ -58,28 +42,6 @@ inline QCoro::Task<void> pollUntil(std::function<bool()> done, std::stop_token t
     if (token.stop_requested())
         throw CancellationError();
 }
-
-// Records what the analytics wrapper asks of the client, in order.
-class CountingTelemetry : public TelemetryClient {
-public:
-    void setup(const TelemetryConfig&) override {}
-    QString getDistinctId() override { return id.isEmpty() ? QStringLiteral("anon") : id; }
-    QString getAnonymousId() override { return QStringLiteral("anon"); }
-    void identify(const QString& user, const QVariantMap&) override {
-        id = user;
-        calls.append(QStringLiteral("identify ") + user);
-    }
-    void reset() override { id.clear(); }
-    void capture(const QString& event, const QVariantMap&) override {
-        calls.append(QStringLiteral("capture ") + event);
-    }
-    void flush() override { ++flushes; }
-    QStringList captures() const { return calls.filter(QStringLiteral("capture ")); }
-
-    QString id;
-    QStringList calls;
-    int flushes = 0;
-};
 
 // Keeps what it was asked to show: "title | body | tag".
 class RecordingNotifier : public Notifier {
@@ -200,7 +162,7 @@ public:
     }
 
     ScriptedHttpServer server;
-    CountingTelemetry telemetry;
+    RecordingTelemetry telemetry;
     Analytics analytics{&telemetry};
     QTemporaryDir dir;
     QSettings settings{dir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat};

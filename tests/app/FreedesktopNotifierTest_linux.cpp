@@ -6,6 +6,7 @@
 
 #include "support/AwaitTask.h"
 #include "support/EventLoopProbe.h"
+#include "support/Printers.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -19,10 +20,6 @@
 
 using namespace std::chrono_literals;
 using varno::test::waitUntil;
-
-static void PrintTo(const QString& text, std::ostream* out) {
-    *out << '"' << text.toStdString() << '"';
-}
 
 namespace {
 

@@ -4,15 +4,9 @@
 #include "app/DisplayPlatform.h"
 #include "app/PanelAnchor.h"
 
+#include "support/Printers.h"
+
 #include <gtest/gtest.h>
-
-#include <ostream>
-
-QT_BEGIN_NAMESPACE
-inline void PrintTo(const QRect& r, std::ostream* out) {
-    *out << r.x() << ',' << r.y() << ' ' << r.width() << 'x' << r.height();
-}
-QT_END_NAMESPACE
 
 namespace varno {
 namespace {

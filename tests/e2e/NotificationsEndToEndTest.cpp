@@ -12,6 +12,7 @@
 
 #include "desktop/DesktopSession.h"
 #include "support/DevServerProcess.h"
+#include "support/Printers.h"
 #include "support/Programs.h"
 
 #include <QDate>
@@ -22,10 +23,6 @@
 #include <gtest/gtest.h>
 
 using namespace std::chrono_literals;
-
-static void PrintTo(const QString& text, std::ostream* out) {
-    *out << '"' << text.toStdString() << '"';
-}
 
 namespace varno {
 namespace {

@@ -10,6 +10,8 @@
 #include "usage/CodexBarReader.h"
 
 #include "support/AwaitTask.h"
+#include "support/Printers.h"
+#include "support/RecordingTelemetry.h"
 #include "support/ScriptedHttpServer.h"
 
 #include <QNetworkAccessManager>
@@ -17,37 +19,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-// Readable failure messages for Qt strings.
-inline void PrintTo(const QString& text, std::ostream* out) {
-    *out << '"' << text.toStdString() << '"';
-}
-
 namespace varno::test {
-
-// Records what the analytics wrapper asks of its client; a capture notes how many
-// requests the server had seen by then.
-struct RecordingTelemetry : TelemetryClient {
-    explicit RecordingTelemetry(const ScriptedHttpServer* s) : server(s) {}
-    void setup(const TelemetryConfig&) override {}
-    void flush() override {}
-    QString getAnonymousId() override { return QStringLiteral("anon"); }
-    QString getDistinctId() override { return identified.isEmpty() ? "anon" : identified; }
-    void identify(const QString& id, const QVariantMap&) override {
-        calls << "identify " + (identified = id);
-    }
-    void reset() override {
-        identified.clear();
-        calls << QStringLiteral("reset");
-    }
-    void capture(const QString& event, const QVariantMap&) override {
-        calls << QStringLiteral("capture %1 after %2").arg(event).arg(server->requestCount());
-    }
-    QStringList captures() const { return calls.filter(QStringLiteral("capture ")); }
-
-    const ScriptedHttpServer* server;
-    QString identified;
-    QStringList calls;
-};
 
 inline User alice() {
     return User{"u-alice", "Alice", "alice@x.io"};
@@ -155,7 +127,7 @@ public:
     }
 
     ScriptedHttpServer server;
-    RecordingTelemetry telemetry{&server};
+    RecordingTelemetry telemetry{[this] { return server.requestCount(); }};
     Analytics analytics{&telemetry};
     QTemporaryDir dir;
     std::unique_ptr<QSettings> settings =

@@ -10,6 +10,7 @@
 #include "ui/VarnoView.h"
 
 #include "support/AwaitTask.h"
+#include "support/Printers.h"
 
 #include <QAbstractButton>
 #include <QAccessible>
@@ -26,24 +27,6 @@
 #include <QTest>
 
 #include <gtest/gtest.h>
-
-// Readable failure messages; next to the Qt types, where GoogleTest looks for them.
-inline std::ostream& operator<<(std::ostream& out, const QString& text) {
-    return out << '"' << text.toStdString() << '"';
-}
-// GoogleTest prints containers element by element unless told otherwise.
-inline void PrintTo(const QString& text, std::ostream* out) {
-    *out << text;
-}
-inline void PrintTo(const QStringList& list, std::ostream* out) {
-    *out << '[';
-    for (const QString& text : list)
-        *out << (&text == &list.first() ? "" : ", ") << text;
-    *out << ']';
-}
-inline std::ostream& operator<<(std::ostream& out, const QRect& r) {
-    return out << r.x() << ',' << r.y() << ' ' << r.width() << 'x' << r.height();
-}
 
 namespace varno::test {
 
