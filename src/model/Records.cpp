@@ -69,6 +69,41 @@ DailyUsage DailyUsage::decode(const JsonNode& node) {
                       node.requiredInteger(QStringLiteral("totalTokens"))};
 }
 
+QByteArray LeaderboardEntry::toJson() const {
+    JsonObjectWriter writer;
+    writer.add("id", id).add("name", name).add("isMe", isMe);
+    writer.add("codex", codex).add("claude", claude).add("total", total);
+    if (syncedAt)
+        writer.add("syncedAt", *syncedAt);
+    if (avatarURL)
+        writer.add("avatarURL", *avatarURL);
+    return writer.finish();
+}
+
+QByteArray FriendRequest::toJson() const {
+    return JsonObjectWriter()
+        .add("id", id)
+        .add("name", name)
+        .add("incoming", incoming)
+        .add("accepted", accepted)
+        .finish();
+}
+
+QByteArray Dashboard::toJson() const {
+    QList<QByteArray> rows, asks;
+    for (const LeaderboardEntry& row : leaderboard)
+        rows.append(row.toJson());
+    for (const FriendRequest& request : requests)
+        asks.append(request.toJson());
+    JsonObjectWriter writer;
+    writer.addRaw("user", user.toJson())
+        .addRaw("leaderboard", jsonArray(rows))
+        .addRaw("requests", jsonArray(asks));
+    if (referralCode)
+        writer.add("referralCode", *referralCode);
+    return writer.finish();
+}
+
 QByteArray DailyUsage::toJson() const {
     return JsonObjectWriter()
         .add("provider", provider)

@@ -53,6 +53,7 @@ struct LeaderboardEntry {
     std::optional<QString> avatarURL;
 
     static LeaderboardEntry decode(const JsonNode& node);
+    QByteArray toJson() const;
     bool operator==(const LeaderboardEntry&) const = default;
 };
 
@@ -63,6 +64,7 @@ struct FriendRequest {
     bool accepted = false;
 
     static FriendRequest decode(const JsonNode& node);
+    QByteArray toJson() const;
     bool operator==(const FriendRequest&) const = default;
 };
 
@@ -74,6 +76,8 @@ struct Dashboard {
     std::optional<QString> referralCode;
 
     static Dashboard decode(const JsonNode& node);
+    // As the server sends it (the development tools and benchmarks answer with it).
+    QByteArray toJson() const;
     bool operator==(const Dashboard&) const = default;
 };
 

@@ -201,18 +201,14 @@ TEST(FriendNews, LoadsAnnounceOnceAndARestartOrSignOutRepeatsNothing) {
     StoreHarness h;
     QByteArray answer;
     h.server.setHandler([&](const RecordedRequest&) { return reply(200, answer); });
-    const auto dashboardWith = [](const QByteArray& rows, const QByteArray& requests) {
-        return R"({"user":{"id":"u-alice","name":"Alice","email":"a@x.io"},"leaderboard":[)" +
-               rows + R"(],"requests":[)" + requests + "]}";
+    const auto board = [](QList<LeaderboardEntry> rows, QList<FriendRequest> requests = {}) {
+        return Dashboard{alice(), std::move(rows), std::move(requests), std::nullopt}.toJson();
     };
-    const QByteArray me = R"({"id":"u-alice","name":"Alice","isMe":true,"codex":0,"claude":0,)"
-                          R"("total":1000,"syncedAt":"t"})";
-    const auto bob = [](int total) {
-        return QByteArray(R"({"id":"u-bob","name":"Bob","isMe":false,"codex":0,"claude":0,)"
-                          R"("total":)") +
-               QByteArray::number(total) + R"(,"syncedAt":"t"})";
+    const LeaderboardEntry me{"u-alice", "Alice", true, 0, 0, 1000, "t"};
+    const auto bob = [](qint64 total) {
+        return LeaderboardEntry{"u-bob", "Bob", false, 0, 0, total, "t"};
     };
-    const QByteArray cyAsks = R"({"id":"q1","name":"Cy","incoming":true,"accepted":false})";
+    const FriendRequest cyAsks{"q1", "Cy", true, false};
 
     QStringList shown;
     std::unique_ptr<FriendNewsWatcher> watcher;
@@ -236,11 +232,11 @@ TEST(FriendNews, LoadsAnnounceOnceAndARestartOrSignOutRepeatsNothing) {
     };
 
     start();
-    load(dashboardWith(me + "," + bob(500), ""));
-    load(dashboardWith(bob(2000) + "," + me, cyAsks));
+    load(board({me, bob(500)}));
+    load(board({bob(2000), me}, {cyAsks}));
     EXPECT_EQ(shown,
               (QStringList{"New friend request | Cy", "Bob passed you | 2K tokens vs your 1K"}));
-    load(dashboardWith(bob(2000) + "," + me, cyAsks));
+    load(board({bob(2000), me}, {cyAsks}));
     EXPECT_EQ(shown.size(), 2) << "the same dashboard again";
     const QString key = h.serverBase() + "\nu-alice";
     EXPECT_EQ(settings::readFriendNewsByAccount(*h.settings).keys(), QStringList{key});
@@ -250,8 +246,8 @@ TEST(FriendNews, LoadsAnnounceOnceAndARestartOrSignOutRepeatsNothing) {
     shown.clear();
     h.settings->setValue("friendNewsByAccount", settings::readFriendNewsByAccount(*h.settings));
     start();
-    load(dashboardWith(me + "," + bob(900), ""));
-    load(dashboardWith(bob(3000) + "," + me, cyAsks));
+    load(board({me, bob(900)}));
+    load(board({bob(3000), me}, {cyAsks}));
     EXPECT_EQ(shown, QStringList{"New friend request | Cy"});
 
     // Sign-out keeps the record; the first load after signing in again only records.
@@ -259,23 +255,22 @@ TEST(FriendNews, LoadsAnnounceOnceAndARestartOrSignOutRepeatsNothing) {
     awaitTask(h.store->logout());
     EXPECT_TRUE(settings::readFriendNewsByAccount(*h.settings).contains(key));
     h.store->setSession(h.session);
-    load(dashboardWith(bob(3000) + "," + me,
-                       R"({"id":"q2","name":"Di","incoming":true,"accepted":false})"));
+    load(board({bob(3000), me}, {FriendRequest{"q2", "Di", true, false}}));
     EXPECT_TRUE(shown.isEmpty());
 
     // Turned off (and remembered so), nothing shows; turned on again, no burst.
     watcher->setEnabled(false);
     start();
     EXPECT_FALSE(watcher->enabled());
-    load(dashboardWith(me, ""));
-    load(dashboardWith(me, cyAsks));
+    load(board({me}));
+    load(board({me}, {cyAsks}));
     EXPECT_TRUE(shown.isEmpty());
     watcher->setEnabled(true);
-    load(dashboardWith(me, cyAsks));
+    load(board({me}, {cyAsks}));
     EXPECT_TRUE(shown.isEmpty());
     h.clock = h.clock.addDays(1);
-    load(dashboardWith(me + "," + bob(10), ""));
-    load(dashboardWith(bob(5000) + "," + me, ""));
+    load(board({me, bob(10)}));
+    load(board({bob(5000), me}));
     EXPECT_EQ(shown, QStringList{"Bob passed you | 5K tokens vs your 1K"});
 }
 

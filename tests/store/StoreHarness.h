@@ -25,26 +25,20 @@ inline User alice() {
     return User{"u-alice", "Alice", "alice@x.io"};
 }
 
-// A dashboard answer with "me" first and the given friends after it.
-inline QByteArray dashboardJson(const QStringList& friendIds = {},
-                                std::optional<QString> referralCode = std::nullopt) {
-    const auto row = [](const QString& id, const char* isMe) {
-        return QStringLiteral(R"({"id":"%1","isMe":%2,"name":"N","codex":1,"claude":1,"total":2})")
-            .arg(id, isMe);
-    };
-    QStringList rows{row("u-alice", "true")};
-    for (const QString& id : friendIds)
-        rows << row(id, "false");
-    const QString code = referralCode ? R"(,"referralCode":")" + *referralCode + '"' : QString();
-    return (R"({"user":{"id":"u-alice","name":"Alice","email":"alice@x.io"},"requests":[],)"
-            R"("leaderboard":[)" +
-            rows.join(',') + ']' + code + '}')
-        .toUtf8();
-}
-
+// A dashboard with "me" first and the given friends after it.
 inline Dashboard dashboard(const QStringList& friendIds = {},
                            std::optional<QString> referralCode = std::nullopt) {
-    return decodeJson<Dashboard>(dashboardJson(friendIds, referralCode));
+    const auto row = [](const QString& id, bool isMe) {
+        return LeaderboardEntry{id, "N", isMe, 1, 1, 2};
+    };
+    Dashboard board{alice(), {row("u-alice", true)}, {}, std::move(referralCode)};
+    for (const QString& id : friendIds)
+        board.leaderboard.append(row(id, false));
+    return board;
+}
+inline QByteArray dashboardJson(const QStringList& friendIds = {},
+                                std::optional<QString> referralCode = std::nullopt) {
+    return dashboard(friendIds, std::move(referralCode)).toJson();
 }
 
 // "METHOD path" of each request. Qt sends a request again on a fresh connection

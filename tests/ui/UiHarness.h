@@ -53,25 +53,6 @@ inline Dashboard dashboardWith(QList<LeaderboardEntry> rows, QList<FriendRequest
     return Dashboard{me, std::move(rows), std::move(requests), std::move(referralCode)};
 }
 
-inline QByteArray toJson(const Dashboard& d) {
-    auto opt = [](const std::optional<QString>& v) { return v ? QJsonValue(*v) : QJsonValue(); };
-    QJsonArray rows, requests;
-    for (const LeaderboardEntry& e : d.leaderboard) {
-        QJsonObject row{{"id", e.id},       {"name", e.name},     {"isMe", e.isMe},
-                        {"codex", e.codex}, {"claude", e.claude}, {"total", e.total}};
-        row["syncedAt"] = opt(e.syncedAt);
-        row["avatarURL"] = opt(e.avatarURL);
-        rows.append(row);
-    }
-    for (const FriendRequest& r : d.requests)
-        requests.append(QJsonObject{
-            {"id", r.id}, {"name", r.name}, {"incoming", r.incoming}, {"accepted", r.accepted}});
-    const QJsonObject user{{"id", d.user.id}, {"name", d.user.name}, {"email", d.user.email}};
-    QJsonObject root{{"user", user}, {"leaderboard", rows}, {"requests", requests}};
-    root["referralCode"] = opt(d.referralCode);
-    return QJsonDocument(root).toJson();
-}
-
 // Lays out what changed, as the event loop does before the next frame: a size that
 // changed deep inside reaches the panel one level per round.
 inline void settle() {
@@ -321,7 +302,7 @@ private:
         QByteArray body =
             path.endsWith("/auth/github") ? R"({"url":"https://varno.test/a"})" : R"({"ok":true})";
         if (path.endsWith("/dashboard"))
-            body = toJson(serverDashboard);
+            body = serverDashboard.toJson();
         co_return HttpResponse{true, 200, body, {}};
     }
 };
