@@ -7,6 +7,7 @@
 #include "support/AwaitTask.h"
 #include "support/EventLoopProbe.h"
 #include "support/Printers.h"
+#include "support/PrivateBus.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -23,47 +24,7 @@ using varno::test::waitUntil;
 
 namespace {
 
-// A bus of our own: no desktop's notification daemon can be started on it.
-class PrivateBus {
-public:
-    PrivateBus() {
-        QFile config(dir_.filePath("bus.conf"));
-        config.open(QIODevice::WriteOnly);
-        config.write(QStringLiteral(
-                         "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration "
-                         "1.0//EN\" \"http://www.freedesktop.org/standards/dbus/1.0/"
-                         "busconfig.dtd\">\n<busconfig><type>session</type>"
-                         "<listen>unix:dir=%1</listen><auth>EXTERNAL</auth>"
-                         "<policy context=\"default\"><allow send_destination=\"*\"/>"
-                         "<allow receive_sender=\"*\"/><allow own=\"*\"/></policy></busconfig>\n")
-                         .arg(dir_.path())
-                         .toUtf8());
-        config.close();
-        daemon_.start(QStringLiteral("dbus-daemon"),
-                      {"--config-file=" + config.fileName(), "--nofork", "--print-address=1"});
-        if (daemon_.waitForReadyRead(10000))
-            address_ = QString::fromUtf8(daemon_.readLine()).trimmed();
-    }
-    ~PrivateBus() {
-        for (const QString& name : names_)
-            QDBusConnection::disconnectFromBus(name);
-        daemon_.kill();
-        daemon_.waitForFinished(3000);
-    }
-    bool isRunning() const { return !address_.isEmpty(); }
-
-    // A connection of its own, as another process would have.
-    QDBusConnection connect(const QString& name) {
-        names_.append(name);
-        return QDBusConnection::connectToBus(address_, name);
-    }
-
-private:
-    QTemporaryDir dir_;
-    QProcess daemon_;
-    QString address_;
-    QStringList names_;
-};
+using varno::test::PrivateBus;
 
 struct Notified {
     QString app, icon, summary, body;

@@ -7,6 +7,7 @@
 
 #include "support/AwaitTask.h"
 #include "support/Contrast.h"
+#include "support/PrivateBus.h"
 
 #include <QDBusConnection>
 #include <QDBusContext>
@@ -99,54 +100,14 @@ private:
     }
 };
 
-// A private bus of our own, so no real portal of the machine answers.
-class PrivateBus {
-public:
-    PrivateBus() {
-        const QString daemon = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
-        if (daemon.isEmpty())
-            return;
-        // No service directories: nothing on this bus is started on demand (a machine's
-        // real portal would be, by the session bus's own configuration).
-        QFile config(dir_.filePath(QStringLiteral("bus.conf")));
-        if (!config.open(QIODevice::WriteOnly))
-            return;
-        config.write(QStringLiteral("<busconfig><type>session</type>"
-                                    "<listen>unix:dir=%1</listen><auth>EXTERNAL</auth>"
-                                    "<policy context=\"default\">"
-                                    "<allow send_destination=\"*\" eavesdrop=\"true\"/>"
-                                    "<allow eavesdrop=\"true\"/><allow own=\"*\"/>"
-                                    "</policy></busconfig>")
-                         .arg(dir_.path())
-                         .toUtf8());
-        config.close();
-        process_.start(daemon,
-                       {"--config-file=" + config.fileName(), "--nofork", "--print-address=1"});
-        if (!process_.waitForStarted(5000) || !process_.waitForReadyRead(5000))
-            return;
-        address_ = QString::fromUtf8(process_.readLine()).trimmed();
-    }
-    ~PrivateBus() {
-        process_.terminate();
-        process_.waitForFinished(5000);
-    }
-    QString address() const { return address_; }
-
-private:
-    QTemporaryDir dir_;
-    QProcess process_;
-    QString address_;
-};
-
 class PortalTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (bus_.address().isEmpty())
+        if (!bus_.isRunning())
             GTEST_SKIP() << "dbus-daemon could not start (scripts/setup installs dbus)";
-        service_ = QDBusConnection::connectToBus(bus_.address(), QStringLiteral("portal-side"));
+        service_ = bus_.connect(QStringLiteral("portal-side"));
         ASSERT_TRUE(service_.isConnected());
     }
-    void TearDown() override { QDBusConnection::disconnectFromBus(QStringLiteral("portal-side")); }
 
     void publish() {
         ASSERT_TRUE(service_.registerObject(
@@ -155,7 +116,7 @@ protected:
         ASSERT_TRUE(service_.registerService(QStringLiteral("org.freedesktop.portal.Desktop")));
     }
 
-    PrivateBus bus_;
+    test::PrivateBus bus_;
     QDBusConnection service_{QStringLiteral("unset")};
     FakePortal portal_;
 };
