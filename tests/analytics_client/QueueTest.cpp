@@ -273,13 +273,10 @@ TEST(TelemetryQueue, MovesOldQueuesIntoTheCurrentFolder) {
     QueueHarness h;
     const TelemetryEvent fromFolder = makeEvent("old folder");
     const TelemetryEvent fromFile = makeEvent("old file");
-    const auto write = [&](const QString& relative, const QByteArray& data) {
-        QFile file(h.dir.filePath(relative));
-        ASSERT_TRUE(QDir().mkpath(QFileInfo(file).path()) && file.open(QIODevice::WriteOnly));
-        file.write(data);
-    };
-    write("telemetry.queueFolder/" + UuidV7::generateString(), fromFolder.encode());
-    write("telemetry.queue.plist", QJsonDocument(QJsonArray{fromFile.toJSON()}).toJson());
+    ASSERT_TRUE(writeFile(h.dir.filePath("telemetry.queueFolder/" + UuidV7::generateString()),
+                          fromFolder.encode()));
+    ASSERT_TRUE(writeFile(h.dir.filePath("telemetry.queue.plist"),
+                          QJsonDocument(QJsonArray{fromFile.toJSON()}).toJson()));
     auto& queue = h.make(h.config());
     EXPECT_FALSE(QFileInfo::exists(h.dir.filePath("telemetry.queueFolder")));
     EXPECT_FALSE(QFileInfo::exists(h.dir.filePath("telemetry.queue.plist")));
@@ -290,7 +287,7 @@ TEST(TelemetryQueue, MovesOldQueuesIntoTheCurrentFolder) {
               (QSet<QString>{UuidV7::toText(fromFolder.uuid), UuidV7::toText(fromFile.uuid)}));
 
     // An old file in another shape is left alone and does not stop the queue.
-    write("telemetry.queue.plist", "<plist>binary</plist>");
+    ASSERT_TRUE(writeFile(h.dir.filePath("telemetry.queue.plist"), "<plist>binary</plist>"));
     auto& next = h.make(h.config());
     EXPECT_TRUE(h.log.contains("[Telemetry] Failed to migrate queue: invalid data format"));
     EXPECT_TRUE(QFileInfo::exists(h.dir.filePath("telemetry.queue.plist")));

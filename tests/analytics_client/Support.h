@@ -3,6 +3,7 @@
 #include "analytics/client/TelemetrySDK.h"
 #include "analytics/client/UuidV7.h"
 #include "support/AwaitTask.h"
+#include "support/Files.h"
 #include "support/ScriptedHttpServer.h"
 
 #include <QDir>
@@ -102,10 +103,7 @@ struct QueueHarness {
         return QDir(folder()).entryList(QDir::Files | QDir::Hidden, QDir::Name);
     }
     void writeFile(const QString& name, const QByteArray& data) const {
-        QDir().mkpath(folder());
-        QFile file(QDir(folder()).filePath(name));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(data);
+        ASSERT_TRUE(test::writeFile(QDir(folder()).filePath(name), data));
     }
     // Adds events and returns their uuids.
     QStringList add(int count) {

@@ -1,5 +1,7 @@
 #include "auth/CallbackRouter.h"
 
+#include "support/Files.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -15,27 +17,18 @@ namespace {
 // file, so registration runs real child processes.
 struct FakeXdgMime {
     explicit FakeXdgMime(const QString& owner) {
-        write(state, owner.toUtf8());
-        write(dir.filePath(QStringLiteral("xdg-mime")),
-              QStringLiteral("#!/bin/sh\ncase \"$1\" in\n"
-                             "  query) cat '%1'; [ -s '%1' ] && echo; true ;;\n"
-                             "  default) printf %s \"$2\" > '%1' ;;\nesac\n")
-                  .arg(state)
-                  .toUtf8());
+        test::writeFile(state, owner.toUtf8());
+        test::writeFile(dir.filePath(QStringLiteral("xdg-mime")),
+                        QStringLiteral("#!/bin/sh\ncase \"$1\" in\n"
+                                       "  query) cat '%1'; [ -s '%1' ] && echo; true ;;\n"
+                                       "  default) printf %s \"$2\" > '%1' ;;\nesac\n")
+                            .arg(state)
+                            .toUtf8());
         QFile::setPermissions(dir.filePath(QStringLiteral("xdg-mime")),
                               QFile::ExeOwner | QFile::ReadOwner);
         qputenv("PATH", (dir.path() + u':').toUtf8() + oldPath);
     }
     ~FakeXdgMime() { qputenv("PATH", oldPath); }
-    static void write(const QString& path, const QByteArray& content) {
-        QFile f(path);
-        f.open(QIODevice::WriteOnly);
-        f.write(content);
-    }
-    static QByteArray read(const QString& path) {
-        QFile f(path);
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    }
 
     QTemporaryDir dir;
     QString state = dir.filePath(QStringLiteral("default"));
@@ -62,13 +55,13 @@ TEST(SchemeRegistration, BecomesTheHandlerOnlyWhenNobodyElseIs) {
         options.toolTimeLimit = 2s;
         const SchemeRegistration result = registerSchemeHandler(options);
         EXPECT_EQ(result.status, expected) << result.detail.toStdString();
-        EXPECT_EQ(FakeXdgMime::read(xdg.state).trimmed().toStdString(),
+        EXPECT_EQ(test::readFile(xdg.state).trimmed().toStdString(),
                   owner.isEmpty() ? "varno.desktop" : owner.toStdString());
         if (expected == Status::OtherHandler)
             EXPECT_EQ(result.detail.toStdString(), owner.toStdString());
         // Our entry is installed either way; it never claims the scheme by itself.
         const QByteArray entry =
-            FakeXdgMime::read(home.filePath(QStringLiteral("applications/varno.desktop")));
+            test::readFile(home.filePath(QStringLiteral("applications/varno.desktop")));
         EXPECT_TRUE(entry.contains("\nExec=\"/home/a b/varno\" %u\n")) << entry.constData();
         EXPECT_TRUE(entry.contains("\nTryExec=/home/a b/varno\n")) << "not the packaged name";
         EXPECT_TRUE(entry.contains("Exec=leave-me %u")) << "other groups are left alone";
@@ -104,17 +97,17 @@ TEST(SchemeRegistration, AnInstalledProgramReliesOnItsInstalledEntry) {
         FakeXdgMime xdg(QString::fromUtf8(c.owner));
         // This program, found on PATH as "varno".
         const QString executable = xdg.dir.filePath(QStringLiteral("varno"));
-        FakeXdgMime::write(executable, "#!/bin/sh\n");
+        test::writeFile(executable, "#!/bin/sh\n");
         QFile::setPermissions(executable, QFile::ExeOwner | QFile::ReadOwner);
         ASSERT_TRUE(QDir().mkpath(system.filePath(QStringLiteral("applications"))));
-        FakeXdgMime::write(system.filePath(QStringLiteral("applications/varno.desktop")),
-                           QByteArray("[Desktop Entry]\nName=Varno\nExec=") + c.installedExec +
-                               "\nMimeType=x-scheme-handler/varno;\n");
+        test::writeFile(system.filePath(QStringLiteral("applications/varno.desktop")),
+                        QByteArray("[Desktop Entry]\nName=Varno\nExec=") + c.installedExec +
+                            "\nMimeType=x-scheme-handler/varno;\n");
         const QString userFolder = home.filePath(QStringLiteral("applications"));
         const QString userCopy = userFolder + QStringLiteral("/varno.desktop");
         if (c.staleCopy) {
             ASSERT_TRUE(QDir().mkpath(userFolder));
-            FakeXdgMime::write(userCopy, "[Desktop Entry]\nExec=/old/build/varno %u\n");
+            test::writeFile(userCopy, "[Desktop Entry]\nExec=/old/build/varno %u\n");
         }
         SchemeRegistrationOptions options = SchemeRegistrationOptions::defaults();
         options.desktopEntry = "[Desktop Entry]\nName=Varno\nExec=varno %u\n";
@@ -128,7 +121,7 @@ TEST(SchemeRegistration, AnInstalledProgramReliesOnItsInstalledEntry) {
         const SchemeRegistration result = registerSchemeHandler(options);
         EXPECT_EQ(result.status, c.expected) << result.detail.toStdString();
         EXPECT_EQ(QFileInfo::exists(userCopy), c.copyAfter);
-        EXPECT_EQ(FakeXdgMime::read(xdg.state).trimmed().toStdString(), c.ownerAfter);
+        EXPECT_EQ(test::readFile(xdg.state).trimmed().toStdString(), c.ownerAfter);
     }
 }
 

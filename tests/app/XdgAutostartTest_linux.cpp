@@ -2,6 +2,8 @@
 #include "model/DesktopEntryEditor.h"
 #include "model/Errors.h"
 
+#include "support/Files.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -17,16 +19,8 @@ namespace {
 const QByteArray appEntry = "[Desktop Entry]\nType=Application\nName=Varno\nExec=varno %u\n"
                             "Icon=varno\nMimeType=x-scheme-handler/varno;\n";
 
-QByteArray read(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void write(const QString& path, const QByteArray& content) {
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(content);
-}
+using test::readFile;
+using test::writeFile;
 
 mode_t modeOf(const QString& path) {
     struct stat info {};
@@ -52,7 +46,7 @@ TEST(XdgAutostart, TogglingWritesAPrivateEntryAndRemovesIt) {
     EXPECT_EQ(item.entryPath(), folder + QStringLiteral("/varno.desktop"));
     EXPECT_EQ(modeOf(item.entryPath()), 0600u);
     EXPECT_EQ(modeOf(folder), 0700u) << "a folder the app had to create is private too";
-    const DesktopEntryEditor entry(read(item.entryPath()));
+    const DesktopEntryEditor entry(readFile(item.entryPath()));
     EXPECT_EQ(DesktopEntryEditor::execProgram(*entry.value("Exec")), "/opt/my apps/varno");
     EXPECT_EQ(entry.value("Exec"), QByteArray("\"/opt/my apps/varno\"")) << "no %u: no link";
     EXPECT_EQ(entry.value("TryExec"), QByteArray("/opt/my apps/varno")) << "skipped once removed";
@@ -93,7 +87,7 @@ TEST(XdgAutostart, ShowsWhatTheDesktopWouldDo) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.extra);
         item.setEnabled(true);
-        write(item.entryPath(), read(item.entryPath()) + c.extra);
+        ASSERT_TRUE(writeFile(item.entryPath(), readFile(item.entryPath()) + c.extra));
         EXPECT_EQ(item.isEnabled(), c.enabled);
     }
     // Removed by hand, or replaced by a folder: off.
@@ -106,7 +100,7 @@ TEST(XdgAutostart, ShowsWhatTheDesktopWouldDo) {
 TEST(XdgAutostart, FailuresSayWhatWentWrongAndLeaveNothingBehind) {
     QTemporaryDir config;
     // The autostart "folder" is a file.
-    write(config.filePath(QStringLiteral("autostart")), "not a folder");
+    ASSERT_TRUE(writeFile(config.filePath(QStringLiteral("autostart")), "not a folder"));
     XdgAutostart blocked(config.filePath(QStringLiteral("autostart")), QStringLiteral("/v"),
                          appEntry);
     try {
@@ -136,11 +130,11 @@ TEST(XdgAutostart, FailuresSayWhatWentWrongAndLeaveNothingBehind) {
 
     // An entry that is a link elsewhere is replaced, never written through.
     const QString target = config.filePath(QStringLiteral("target"));
-    write(target, "someone else's file");
+    ASSERT_TRUE(writeFile(target, "someone else's file"));
     XdgAutostart linked(config.path(), QStringLiteral("/v"), appEntry);
     ASSERT_TRUE(QFile::link(target, linked.entryPath()));
     linked.setEnabled(true);
-    EXPECT_EQ(read(target), QByteArray("someone else's file"));
+    EXPECT_EQ(readFile(target), QByteArray("someone else's file"));
     EXPECT_FALSE(QFileInfo(linked.entryPath()).isSymLink());
     EXPECT_EQ(modeOf(linked.entryPath()), 0600u);
 }

@@ -7,6 +7,7 @@
 #include "support/AwaitTask.h"
 #include "support/ChildRun.h"
 #include "support/Contrast.h"
+#include "support/Files.h"
 
 #include <QColor>
 #include <QCoreApplication>
@@ -54,10 +55,7 @@ public:
 
     QProcessEnvironment& environment() { return environment_; }
     // What a program started here wrote so far.
-    QString log(const QString& program) const {
-        QFile file(path(program + ".log"));
-        return file.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(file.readAll()) : QString();
-    }
+    QString log(const QString& program) const { return readText(path(program + ".log")); }
     QString path(const QString& name) const { return dir_.filePath(name); }
 
     QProcess* start(const QString& program, const QStringList& arguments,

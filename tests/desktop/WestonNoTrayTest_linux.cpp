@@ -2,6 +2,7 @@
 // keys can be sent and the screen read): it says once that it runs and how to reach
 // it, `varno --toggle` opens the panel and Escape closes it.
 
+#include "support/Files.h"
 #include "support/Programs.h"
 
 #include "DesktopSession.h"
@@ -34,29 +35,21 @@ int changedPixels(const QImage& a, const QImage& b) {
     return changed;
 }
 
-QString readAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(file.readAll()) : QString();
-}
-
 void onWestonWithoutATray() {
     DesktopSession desktop;
     ASSERT_TRUE(desktop.startX(QStringLiteral("1024x768"))) << "Xvfb did not start";
     // The notification service of the session (it draws on the X server).
     desktop.start(QStringLiteral("dunst"), {});
     const QString ini = desktop.path("weston.ini");
-    QFile config(ini);
-    ASSERT_TRUE(config.open(QIODevice::WriteOnly));
-    config.write("[core]\nidle-time=0\n[shell]\npanel-position=none\n"
-                 "background-color=0xff406080\n");
-    config.close();
+    ASSERT_TRUE(test::writeFile(ini, "[core]\nidle-time=0\n[shell]\npanel-position=none\n"
+                                     "background-color=0xff406080\n"));
     const QString socket = QStringLiteral("varno-test-%1").arg(QCoreApplication::applicationPid());
     desktop.start(QStringLiteral("weston"),
                   {"--config=" + ini, "--backend=x11-backend.so", "--use-pixman",
                    "--socket=" + socket, "--width=900", "--height=650"});
     const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
     ASSERT_TRUE(waitUntil([&] { return QFile::exists(runtime + '/' + socket); }, 20s))
-        << "weston did not start: " << readAll(desktop.path("weston.log")).toStdString();
+        << "weston did not start: " << test::readText(desktop.path("weston.log")).toStdString();
     QThread::msleep(1500); // the shell paints its background
 
     // Varno as a Wayland client: no X server of its own to fall back to.
@@ -73,11 +66,11 @@ void onWestonWithoutATray() {
 
     const QString notice = QStringLiteral("this desktop has no system tray");
     const QString log = desktop.path("varno.log");
-    ASSERT_TRUE(waitUntil([&] { return readAll(log).contains(notice); }, 20s))
-        << readAll(log).toStdString();
+    ASSERT_TRUE(waitUntil([&] { return test::readText(log).contains(notice); }, 20s))
+        << test::readText(log).toStdString();
     QThread::msleep(6000); // a few more rechecks of the tray
-    EXPECT_EQ(readAll(log).count(notice), 1) << readAll(log).toStdString();
-    EXPECT_TRUE(readAll(log).contains("varno --toggle"));
+    EXPECT_EQ(test::readText(log).count(notice), 1) << test::readText(log).toStdString();
+    EXPECT_TRUE(test::readText(log).contains("varno --toggle"));
     // The same, as a desktop notification.
     EXPECT_TRUE(waitUntil(
         [&] {

@@ -5,6 +5,7 @@
 #include "DesktopSession.h"
 
 #include "support/DevServerProcess.h"
+#include "support/Files.h"
 #include "support/Programs.h"
 
 #include <QCoreApplication>
@@ -68,13 +69,6 @@ const char* panelConfig = R"(<?xml version="1.0" encoding="UTF-8"?>
   </property>
 </channel>
 )";
-
-void writeFile(const QString& path, const QByteArray& content) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(content);
-}
 
 struct MenuItem {
     QString text; // "-" for a separator
@@ -147,7 +141,8 @@ QVariant watcherProperty(const QString& name) {
 void onTheXfcePanel() {
     DesktopSession desktop;
     const QString home = qEnvironmentVariable("HOME");
-    writeFile(home + "/.config/xfce4/xfconf/xfce-perchannel-xml/xfce4-panel.xml", panelConfig);
+    ASSERT_TRUE(test::writeFile(home + "/.config/xfce4/xfconf/xfce-perchannel-xml/xfce4-panel.xml",
+                                panelConfig));
     ASSERT_TRUE(desktop.startX(QStringLiteral("1280x800"))) << "Xvfb did not start";
     desktop.run(QStringLiteral("xsetroot"), {"-solid", "#6f8fb3"});
     desktop.start(QStringLiteral("xfwm4"), {});
@@ -160,16 +155,17 @@ void onTheXfcePanel() {
 
     test::DevServerProcess server(test::DevServerProcess::Seed::demo);
     const QString config = home + "/.config";
-    writeFile(config + "/Varno/Varno.conf",
-              "[General]\nserverURL=" + server.baseUrl().toUtf8() + "\n");
+    ASSERT_TRUE(test::writeFile(config + "/Varno/Varno.conf",
+                                "[General]\nserverURL=" + server.baseUrl().toUtf8() + "\n"));
     // The stand-in browser signs in as the demo user, as the development page would.
     const QString browser = desktop.path("browser");
-    writeFile(browser, QStringLiteral("#!/bin/sh\n"
-                                      "location=$(curl -s -o /dev/null -D - \"$1&account=demo\" | "
-                                      "tr -d '\\r' | sed -n 's/^[Ll]ocation: //p')\n"
-                                      "exec '%1' \"$location\"\n")
-                           .arg(varnoProgram)
-                           .toUtf8());
+    ASSERT_TRUE(test::writeFile(
+        browser, QStringLiteral("#!/bin/sh\n"
+                                "location=$(curl -s -o /dev/null -D - \"$1&account=demo\" | "
+                                "tr -d '\\r' | sed -n 's/^[Ll]ocation: //p')\n"
+                                "exec '%1' \"$location\"\n")
+                     .arg(varnoProgram)
+                     .toUtf8()));
     QFile::setPermissions(browser, QFile::ReadOwner | QFile::ExeOwner);
     QProcessEnvironment& env = desktop.environment();
     env.insert("XDG_CONFIG_HOME", config);

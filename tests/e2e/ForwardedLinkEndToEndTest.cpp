@@ -4,6 +4,7 @@
 #include "app/SingleInstance.h"
 
 #include "support/AwaitTask.h"
+#include "support/Files.h"
 #include "support/Programs.h"
 #include "support/ScriptedHttpServer.h"
 
@@ -86,12 +87,9 @@ TEST(EndToEnd, LongSignInLinksAreUsedWholeOrNotAtAll) {
     const QString runtime = dir.filePath("runtime");
     QDir().mkpath(runtime);
     QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    QDir().mkpath(dir.filePath("config/Varno"));
-    {
-        QFile settings(dir.filePath("config/Varno/Varno.conf"));
-        ASSERT_TRUE(settings.open(QIODevice::WriteOnly));
-        settings.write("[General]\nserverURL=" + server.url(QString()).toString().toUtf8() + "\n");
-    }
+    ASSERT_TRUE(test::writeFile(
+        dir.filePath("config/Varno/Varno.conf"),
+        "[General]\nserverURL=" + server.url(QString()).toString().toUtf8() + "\n"));
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     for (const char* name : {"DBUS_SESSION_BUS_ADDRESS", "DISPLAY", "WAYLAND_DISPLAY"})
         env.remove(QString::fromLatin1(name));

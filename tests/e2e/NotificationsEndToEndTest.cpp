@@ -12,6 +12,7 @@
 
 #include "desktop/DesktopSession.h"
 #include "support/DevServerProcess.h"
+#include "support/Files.h"
 #include "support/Printers.h"
 #include "support/Programs.h"
 
@@ -177,13 +178,11 @@ void notificationsOnARealDaemon() {
     Run run;
     DesktopSession& desktop = run.desktop;
     ASSERT_TRUE(desktop.startX("1024x600")) << "Xvfb did not start";
-    QFile dunstrc(desktop.path("dunstrc"));
-    ASSERT_TRUE(dunstrc.open(QIODevice::WriteOnly));
     // Nothing expires: the test closes them after looking.
-    dunstrc.write("[urgency_low]\ntimeout = 0\n[urgency_normal]\ntimeout = 0\n"
-                  "[urgency_critical]\ntimeout = 0\n");
-    dunstrc.close();
-    desktop.start("dunst", {"-config", dunstrc.fileName()});
+    ASSERT_TRUE(test::writeFile(desktop.path("dunstrc"),
+                                "[urgency_low]\ntimeout = 0\n[urgency_normal]\ntimeout = 0\n"
+                                "[urgency_critical]\ntimeout = 0\n"));
+    desktop.start("dunst", {"-config", desktop.path("dunstrc")});
     desktop.start("trayer", {"--edge", "top", "--align", "right", "--SetDockType", "true"});
     ASSERT_TRUE(waitUntil([&] { return desktop.run("dunstctl", {"is-paused"}).first == 0; }, 10s))
         << desktop.log("dunst").toStdString();

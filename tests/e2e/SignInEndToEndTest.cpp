@@ -9,6 +9,7 @@
 #include "support/AwaitTask.h"
 #include "support/ChildRun.h"
 #include "support/DevServerProcess.h"
+#include "support/Files.h"
 #include "support/Programs.h"
 #include "support/VirtualDisplay.h"
 
@@ -46,13 +47,6 @@ run(const QString& program, const QStringList& arguments,
     return {ended ? process.exitCode() : -1, QString::fromLocal8Bit(process.readAll())};
 }
 
-void writeFile(const QString& path, const QByteArray& content) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(content);
-}
-
 QJsonObject curlJson(const QStringList& arguments) {
     return QJsonDocument::fromJson(
                run(QStringLiteral("curl"), QStringList{"-s"} + arguments).second.toUtf8())
@@ -74,20 +68,21 @@ QJsonObject demoRow(const QString& base, const QString& token) {
 void signInThroughTheBrowser() {
     varno::test::DevServerProcess server(varno::test::DevServerProcess::Seed::demo);
     QTemporaryDir dir;
-    writeFile(dir.filePath("config/Varno/Varno.conf"),
-              "[General]\nserverURL=" + server.baseUrl().toUtf8() + "\n");
+    ASSERT_TRUE(varno::test::writeFile(dir.filePath("config/Varno/Varno.conf"),
+                                       "[General]\nserverURL=" + server.baseUrl().toUtf8() + "\n"));
 
     // The stand-in browser: follows the development page as the user "demo" would
     // and opens the varno:// address it redirects to, as a desktop does.
     const QString browserLog = dir.filePath("browser.log");
     const QString browser = dir.filePath("browser");
-    writeFile(browser, QStringLiteral("#!/bin/sh\n"
-                                      "location=$(curl -s -o /dev/null -D - \"$1&account=demo\" | "
-                                      "tr -d '\\r' | sed -n 's/^[Ll]ocation: //p')\n"
-                                      "echo \"$location\" >> '%1'\n"
-                                      "exec '%2' \"$location\"\n")
-                           .arg(browserLog, varnoProgram)
-                           .toUtf8());
+    ASSERT_TRUE(varno::test::writeFile(
+        browser, QStringLiteral("#!/bin/sh\n"
+                                "location=$(curl -s -o /dev/null -D - \"$1&account=demo\" | "
+                                "tr -d '\\r' | sed -n 's/^[Ll]ocation: //p')\n"
+                                "echo \"$location\" >> '%1'\n"
+                                "exec '%2' \"$location\"\n")
+                     .arg(browserLog, varnoProgram)
+                     .toUtf8()));
     QFile::setPermissions(browser, QFile::ReadOwner | QFile::ExeOwner);
 
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();

@@ -1,5 +1,7 @@
 #include "model/Settings.h"
 
+#include "support/Files.h"
+
 #include <QFile>
 #include <QJsonDocument>
 #include <QRegularExpression>
@@ -74,10 +76,7 @@ TEST(Settings, MapsAreStoredReadablyAndOldBinaryOnesAreUpgraded) {
                                       {"below", QStringList{"b"}},
                                       {"passed", QVariantMap{{"c", "2026-12-05"}}}}}};
     const QMap<QString, QStringList> hidden{{"https://x\nu1", {"a"}}};
-    const auto contents = [&] {
-        QFile f(file.path());
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    };
+    const auto contents = [&] { return test::readFile(file.path()); };
     {
         auto old = file.open();
         old->setValue(settings::friendNewsByAccountKey, news);

@@ -6,6 +6,7 @@
 
 #include "support/AwaitTask.h"
 #include "support/EventLoopProbe.h"
+#include "support/Files.h"
 
 #include <QDir>
 #include <QProcess>
@@ -57,10 +58,8 @@ protected:
 
     QString writeFile(const QString& relative, const QByteArray& content,
                       QFile::Permissions permissions = QFile::ReadOwner | QFile::ExeOwner) {
-        QFile file(path(relative));
-        EXPECT_TRUE(QDir().mkpath(QFileInfo(file).path()) && file.open(QIODevice::WriteOnly) &&
-                    file.write(content) == content.size() && file.setPermissions(permissions));
-        return file.fileName();
+        EXPECT_TRUE(test::writeFile(path(relative), content, permissions));
+        return path(relative);
     }
 
     // A shell-script tool whose body may leave marks in the folder $MARKS.
@@ -98,8 +97,7 @@ protected:
     }
 
     QByteArray mark(const char* name) const {
-        QFile file(path("marks/") + name);
-        return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed() : QByteArray();
+        return test::readFile(path("marks/") + name).trimmed();
     }
     pid_t toolPid() const { return pid_t(mark("pid").toLong()); }
     bool toolGone() const { return ::kill(toolPid(), 0) != 0 && errno == ESRCH; }
