@@ -8,6 +8,7 @@
 #include "support/ChildRun.h"
 #include "support/Contrast.h"
 #include "support/Files.h"
+#include "support/Programs.h"
 
 #include <QColor>
 #include <QCoreApplication>
@@ -73,15 +74,9 @@ public:
     // Runs a program to its end: its exit code (-1 when it did not end normally) and output.
     std::pair<int, QString> run(const QString& program, const QStringList& arguments,
                                 int timeoutMs = 10000) {
-        QProcess process;
-        process.setProcessEnvironment(environment_);
-        process.setProcessChannelMode(QProcess::MergedChannels);
-        process.start(program, arguments);
-        const bool ended =
-            process.waitForFinished(timeoutMs) && process.exitStatus() == QProcess::NormalExit;
-        if (!ended)
-            process.kill();
-        return {ended ? process.exitCode() : -1, QString::fromLocal8Bit(process.readAll())};
+        const Finished done =
+            runProgram(program, arguments, environment_, {}, std::chrono::milliseconds(timeoutMs));
+        return {done.exitCode, done.out + done.err};
     }
 
     // An X server of the given size; sets DISPLAY for everything started after it.

@@ -26,21 +26,11 @@ using varno::test::waitUntil;
 
 namespace {
 
-struct Finished {
-    int exitCode = -1; // -1: did not end normally
-    QString standardError;
-};
+using varno::test::Finished;
 
 Finished run(const QProcessEnvironment& env, const QStringList& arguments) {
-    QProcess process;
-    process.setProcessEnvironment(env);
-    process.start(varno::test::varnoProgramPath(), arguments);
-    const bool ended =
-        process.waitForFinished(15000) && process.exitStatus() == QProcess::NormalExit;
-    if (!ended)
-        process.kill();
-    return {ended ? process.exitCode() : -1,
-            QString::fromLocal8Bit(process.readAllStandardError())};
+    return varno::test::runProgram(varno::test::varnoProgramPath(), arguments, env, {},
+                                   std::chrono::seconds(15));
 }
 
 // A link whose request to the running instance takes about `encodedSize` bytes: every
@@ -123,21 +113,19 @@ TEST(EndToEnd, LongSignInLinksAreUsedWholeOrNotAtAll) {
     const qsizetype limit = InstanceRequest::maxEncodedSize;
     const Finished tooLong = run(env, {callbackOfSize(latestState(), code, limit + 300)});
     EXPECT_EQ(tooLong.exitCode, 1);
-    EXPECT_TRUE(tooLong.standardError.contains("longer than Varno accepts"))
-        << tooLong.standardError.toStdString();
+    EXPECT_TRUE(tooLong.err.contains("longer than Varno accepts")) << tooLong.err.toStdString();
 
     // Past the old cut at 16 KiB a second state is read too, so the link is refused as
     // forged and no code is exchanged.
     const Finished forged =
         run(env, {callbackOfSize(latestState(), code, 20 * 1024, QStringLiteral("&state=forged"))});
-    EXPECT_EQ(forged.exitCode, 0) << "it reached the waiting sign-in: "
-                                  << forged.standardError.toStdString();
+    EXPECT_EQ(forged.exitCode, 0) << "it reached the waiting sign-in: " << forged.err.toStdString();
     ASSERT_TRUE(startSignIn(2)) << "the forged link ended the first sign-in";
     EXPECT_EQ(countOf("/api/auth/exchange"), 0);
 
     // A long link that is right as a whole is used.
     const Finished whole = run(env, {callbackOfSize(latestState(), code, limit - 1024)});
-    EXPECT_EQ(whole.exitCode, 0) << whole.standardError.toStdString();
+    EXPECT_EQ(whole.exitCode, 0) << whole.err.toStdString();
     ASSERT_TRUE(waitUntil([&] { return countOf("/api/auth/exchange") == 1; }));
     for (const RecordedRequest& request : server.requests()) {
         if (request.pathWithoutQuery() == "/api/auth/exchange") {

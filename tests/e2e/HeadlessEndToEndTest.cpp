@@ -30,10 +30,6 @@ using namespace varno::test;
 
 namespace {
 
-struct Finished {
-    int exitCode = -1; // -1: did not end normally in time
-    QString out, err;
-};
 
 // A machine of its own: home, runtime, config and state folders, nothing of a desktop.
 class Machine {
@@ -61,18 +57,7 @@ public:
     }
 
     Finished run(const QStringList& arguments, const QByteArray& input = {}) const {
-        QProcess process;
-        process.setProcessEnvironment(env);
-        process.start(varnoProgramPath(), arguments);
-        process.write(input);
-        process.closeWriteChannel();
-        const bool ended =
-            process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit;
-        if (!ended)
-            process.kill();
-        return {ended ? process.exitCode() : -1,
-                QString::fromLocal8Bit(process.readAllStandardOutput()),
-                QString::fromLocal8Bit(process.readAllStandardError())};
+        return runProgram(varnoProgramPath(), arguments, env, input, std::chrono::seconds(30));
     }
 
     // Starts `varno --headless`; its standard error collects in `log`.

@@ -32,24 +32,11 @@ namespace {
 
 const QString varnoProgram = varno::test::varnoProgramPath();
 
-// Runs a program to its end: its exit code (-1 when it did not end normally) and output.
-std::pair<int, QString>
-run(const QString& program, const QStringList& arguments,
-    const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment()) {
-    QProcess process;
-    process.setProcessEnvironment(env);
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(program, arguments);
-    const bool ended =
-        process.waitForFinished(10000) && process.exitStatus() == QProcess::NormalExit;
-    if (!ended)
-        process.kill();
-    return {ended ? process.exitCode() : -1, QString::fromLocal8Bit(process.readAll())};
-}
+using varno::test::runProgram;
 
 QJsonObject curlJson(const QStringList& arguments) {
     return QJsonDocument::fromJson(
-               run(QStringLiteral("curl"), QStringList{"-s"} + arguments).second.toUtf8())
+               runProgram(QStringLiteral("curl"), QStringList{"-s"} + arguments).out.toUtf8())
         .object();
 }
 
@@ -113,13 +100,13 @@ void signInThroughTheBrowser() {
     ASSERT_TRUE(app.waitForStarted(10000));
 
     // A second process asks the first to sign in, once the first is listening.
-    std::pair<int, QString> request;
+    varno::test::Finished request;
     ASSERT_TRUE(waitUntil(
         [&] {
-            return (request = run(varnoProgram, {"--dev", "signin"}, env)).first == 0;
+            return (request = runProgram(varnoProgram, {"--dev", "signin"}, env)).exitCode == 0;
         },
         20s))
-        << request.second.toStdString();
+        << (request.out + request.err).toStdString();
 
     // The upload reaches the server under the demo account.
     QJsonObject row;
@@ -147,14 +134,14 @@ void signInThroughTheBrowser() {
     QFile report(startupReport);
     ASSERT_TRUE(report.open(QIODevice::ReadOnly));
     EXPECT_TRUE(report.readAll().contains("tray=shown"));
-    EXPECT_EQ(run(varnoProgram, {"--dev", "friends"}, env).first, 0);
+    EXPECT_EQ(runProgram(varnoProgram, {"--dev", "friends"}, env).exitCode, 0);
     const auto shown = [&](const QString& title) {
-        return run("xdotool", {"search", "--onlyvisible", "--name", '^' + title + '$'}, env)
-                   .first == 0;
+        return runProgram("xdotool", {"search", "--onlyvisible", "--name", '^' + title + '$'}, env)
+                   .exitCode == 0;
     };
     // The sheet is drawn in the panel, whose window then says so.
     EXPECT_TRUE(waitUntil([&] { return shown("Varno leaderboard — Friends"); }, 10s));
-    EXPECT_EQ(run(varnoProgram, {"--dev", "quit"}, env).first, 0);
+    EXPECT_EQ(runProgram(varnoProgram, {"--dev", "quit"}, env).exitCode, 0);
     ASSERT_TRUE(app.waitForFinished(10000)) << "still running after quit";
     EXPECT_EQ(app.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(app.exitCode(), 0);

@@ -1,6 +1,11 @@
 #pragma once
 
+#include <QByteArray>
+#include <QProcessEnvironment>
 #include <QString>
+#include <QStringList>
+
+#include <chrono>
 
 namespace varno::test {
 
@@ -13,5 +18,18 @@ inline QString varnoProgramPath() {
     return QString();
 #endif
 }
+
+// A program run to its end.
+struct Finished {
+    int exitCode = -1; // -1: it did not end normally in time
+    QString out, err;
+};
+
+// Runs a program to its end (killed after the timeout) with this environment and input.
+Finished
+runProgram(const QString& program, const QStringList& arguments,
+           const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment(),
+           const QByteArray& input = {},
+           std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
 } // namespace varno::test
