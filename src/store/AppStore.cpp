@@ -10,6 +10,7 @@
 #include "model/Json.h"
 #include "model/Ranking.h"
 #include "model/Settings.h"
+#include "model/ThisComputer.h"
 #include "model/UrlText.h"
 #include "store/ScopeExit.h"
 #include "store/ServerRecords.h"
@@ -25,8 +26,11 @@ namespace varno {
 
 namespace {
 
-const QString signOutMessage = QStringLiteral("Signed out on this Mac. The server was unavailable, "
-                                              "so its session will expire automatically.");
+QString signOutMessage() {
+    return QStringLiteral("Signed out on %1. The server was unavailable, so its session will "
+                          "expire automatically.")
+        .arg(thisComputer());
+}
 const QString signInAgainMessage = QStringLiteral("Sign in to Varno and try again.");
 const QString noInviteMessage =
     QStringLiteral("Invite links are not available on this server yet.");
@@ -295,7 +299,7 @@ QCoro::Task<void> AppStore::logout(std::stop_token token) {
     if (!self)
         co_return;
     if (failed)
-        setError(signOutMessage);
+        setError(signOutMessage());
     clearSession();
     setSession(std::nullopt);
     setDashboard(std::nullopt);

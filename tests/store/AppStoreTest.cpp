@@ -89,7 +89,7 @@ TEST(AppStore, SyncAndSignOut) {
         {"dashboard rejects the session", sync, {okAnswer, reply(401)},
          ServerClient::unavailableMessage, both, nullptr, true},
         {"signed out on the server too", logout, {okAnswer}, "an older message", logOut, nullptr},
-        {"server gone at sign-out", logout, {close, close}, "Signed out on this Mac. The server "
+        {"server gone at sign-out", logout, {close, close}, "Signed out on this computer. The server "
          "was unavailable, so its session will expire automatically.", logOut, nullptr},
     };
     // clang-format on
