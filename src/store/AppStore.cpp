@@ -144,6 +144,13 @@ void AppStore::setError(std::optional<QString> error) {
     emit errorChanged();
 }
 
+void AppStore::setUsageError(std::optional<QString> error) {
+    if (usageError_ == error)
+        return;
+    usageError_ = std::move(error);
+    emit usageErrorChanged();
+}
+
 void AppStore::setLastSynced(std::optional<QDateTime> lastSynced) {
     if (lastSynced_ == lastSynced)
         return;
@@ -167,6 +174,10 @@ void AppStore::setWaitingForBrowser(bool waiting) {
 
 QDateTime AppStore::now() const {
     return actions_.now ? actions_.now() : QDateTime::currentDateTimeUtc();
+}
+
+QTimeZone AppStore::timeZone() const {
+    return actions_.timeZone ? actions_.timeZone() : QTimeZone::systemTimeZone();
 }
 
 // --- Keychain actions ---
@@ -230,10 +241,13 @@ QCoro::Task<void> AppStore::refreshUsage(bool sync, std::stop_token token) {
     if (failure) {
         if (isExpectedCancellation(failure, token))
             co_return;
-        setError(describeError(failure));
+        const QString message = describeError(failure);
+        setUsageError(message);
+        setError(message);
     } else {
         if (token.stop_requested())
             co_return;
+        setUsageError(std::nullopt);
         setSnapshot(std::move(reading));
     }
 
@@ -272,8 +286,7 @@ QCoro::Task<void> AppStore::refreshUsage(bool sync, std::stop_token token) {
 
 QCoro::Task<void> AppStore::loadDashboard(std::stop_token token) {
     QPointer<AppStore> self(this);
-    const QTimeZone zone = actions_.timeZone ? actions_.timeZone() : QTimeZone::systemTimeZone();
-    const QString day = localDay(now(), zone);
+    const QString day = localDay(now(), timeZone());
     std::optional<Dashboard> dashboard = co_await client_.request<std::optional<Dashboard>>(
         QStringLiteral("dashboard?date=") + day, "GET", std::nullopt, token);
     if (!self)

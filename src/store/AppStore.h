@@ -78,6 +78,9 @@ public:
     const std::optional<QString>& error() const { return error_; }
     void setError(std::optional<QString> error);
     const std::optional<QDateTime>& lastSynced() const { return lastSynced_; }
+    // Why the last reading of local usage failed (the reader's message); none once a
+    // reading works. The snapshot keeps the last good reading meanwhile.
+    const std::optional<QString>& usageError() const { return usageError_; }
     const QString& serverURL() const { return serverURL_; }
     void setServerURL(QString serverURL);
     const QString& deviceId() const { return deviceId_; }
@@ -85,6 +88,9 @@ public:
     bool waitingForBrowser() const { return waitingForBrowser_; }
     Analytics* analytics() const { return analytics_; }
     const QMap<QString, QStringList>& hiddenFriendsByAccount() const { return hiddenFriends_; }
+    // The store's clock and the zone whose calendar days it counts in.
+    QDateTime now() const;
+    QTimeZone timeZone() const;
     // The product web site that invite links point to.
     const QUrl& websiteURL() const { return websiteURL_; }
 
@@ -147,6 +153,7 @@ signals:
     void busyChanged();
     void errorChanged();
     void lastSyncedChanged();
+    void usageErrorChanged();
     void serverURLChanged();
     void hiddenFriendsChanged();
     void waitingForBrowserChanged();
@@ -159,7 +166,7 @@ private:
     void setSnapshot(std::optional<UsageSnapshot> snapshot);
     void setLastSynced(std::optional<QDateTime> lastSynced);
     void setWaitingForBrowser(bool waiting);
-    QDateTime now() const;
+    void setUsageError(std::optional<QString> error);
     std::optional<QString> friendVisibilityAccount() const;
 
     AppStoreActions actions_;
@@ -177,6 +184,7 @@ private:
     bool busy_ = false;
     std::optional<QString> error_;
     std::optional<QDateTime> lastSynced_;
+    std::optional<QString> usageError_;
     QString serverURL_;
     QString deviceId_;
     QMap<QString, QStringList> hiddenFriends_;

@@ -60,6 +60,14 @@ QColor focusRing() {
     return isDark() ? QColor(100, 170, 255) : QColor(0, 92, 200);
 }
 
+QColor codexColour() {
+    // Okabe and Ito's blue and orange.
+    return isDark() ? QColor(86, 180, 233) : QColor(0, 114, 178);
+}
+QColor claudeColour() {
+    return isDark() ? QColor(240, 170, 40) : QColor(230, 159, 0);
+}
+
 QFont bodyFont() {
     QFont font = QApplication::font();
     font.setPixelSize(13);

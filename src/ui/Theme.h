@@ -34,6 +34,11 @@ inline constexpr int avatarSize = 24;
 inline constexpr int friendsListMaxHeight = 240;
 inline constexpr int cornerRadius = 18;
 inline constexpr int scrollBarWidth = 6;
+// The usage chart: a bar 6 wide every 8, so that bars and gaps are whole device pixels
+// at scales 1, 1.5 and 2; 30 bars fit the sheet with room to spare.
+inline constexpr int usageBarWidth = 6;
+inline constexpr int usageBarStride = 8;
+inline constexpr int usageChartHeight = 120;
 
 // Height of a list of n leaderboard rows: up to ten show at once, longer lists scroll.
 constexpr int leaderboardListHeight(int rows) {
@@ -55,6 +60,11 @@ QColor accent();
 QColor hoverFill();
 // Where the keyboard is: around a focused button, or the current row of a list.
 QColor focusRing();
+
+// The usage chart's two providers: blue and orange, a pair that colour-blind eyes
+// tell apart too, a step lighter on a dark card.
+QColor codexColour();
+QColor claudeColour();
 
 QFont bodyFont();
 QFont headlineFont();

@@ -10,6 +10,7 @@
 #include "ui/LeaderboardList.h"
 #include "ui/ProgressSpinner.h"
 #include "ui/Theme.h"
+#include "ui/UsageView.h"
 
 #include <QAction>
 #include <QApplication>
@@ -263,6 +264,11 @@ GlassSheet* VarnoView::sheetFor(Sheet sheet) {
             friendsSheet_ = makeSheet(
                 sheet, new FriendsView(store_, [this] { setShowFriends(false); }), "Friends");
         return friendsSheet_;
+    case Sheet::usage:
+        if (!usageSheet_)
+            usageSheet_ = makeSheet(sheet, new UsageView(store_, [this] { setSheet(Sheet::none); }),
+                                    "Your Usage");
+        return usageSheet_;
     case Sheet::none:
         break;
     }
@@ -359,6 +365,8 @@ QMenu* VarnoView::popUpContextMenu(const QPoint& globalPosition) {
         connect(sync, &QAction::triggered, this, &VarnoView::syncUsage);
         QAction* friends = menu->addAction(QStringLiteral("Friends"));
         connect(friends, &QAction::triggered, this, [this] { setShowFriends(true); });
+        QAction* usage = menu->addAction(QStringLiteral("Your Usage"));
+        connect(usage, &QAction::triggered, this, [this] { setSheet(Sheet::usage); });
         menu->addSeparator();
         QAction* signOut = menu->addAction(QStringLiteral("Sign out"));
         signOut->setEnabled(!busy);
@@ -400,7 +408,7 @@ void VarnoView::contextMenuEvent(QContextMenuEvent* event) {
 
 void VarnoView::keyPressEvent(QKeyEvent* event) {
     // Shift+F10 and the Menu key open the panel's menu: it is the keyboard's only way
-    // to Friends, Sync usage and Sign out.
+    // to Friends, Your Usage, Sync usage and Sign out.
     const auto modifiers = event->modifiers() & ~Qt::KeypadModifier;
     if ((event->key() == Qt::Key_F10 && modifiers == Qt::ShiftModifier) ||
         (event->key() == Qt::Key_Menu && modifiers == Qt::NoModifier)) {

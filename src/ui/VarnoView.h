@@ -37,12 +37,12 @@ struct VarnoViewActions {
 // The panel's content. Signed out: a small card with the sign-in button (or the
 // wait for it). Signed in: the 30-day leaderboard of the user and their friends. It
 // also carries the right-click menu, the alert for the store's error, the sheets drawn
-// over it (friends), and the refresh that runs while the panel is on screen.
+// over it (friends, the user's own usage), and the refresh that runs while the panel is on screen.
 class VarnoView : public QWidget {
     Q_OBJECT
 public:
     // The sheets the view can show over itself, one at a time, while signed in.
-    enum class Sheet { none, friends };
+    enum class Sheet { none, friends, usage };
 
     // avatars may be null: the view then loads pictures over the network itself.
     VarnoView(AppStore* store, VarnoViewActions actions = {}, AvatarLoader* avatars = nullptr,
@@ -65,10 +65,11 @@ public:
     // point (without blocking). It deletes itself when closed.
     QMenu* popUpContextMenu(const QPoint& globalPosition);
 
-    // The alert showing the store's error while one is up, the friends sheet once it
-    // has been opened, and the leaderboard's list.
+    // The alert showing the store's error while one is up, each sheet once it has been
+    // opened, and the leaderboard's list.
     QMessageBox* errorAlert() const { return alert_; }
     GlassSheet* friendsSheet() const { return friendsSheet_; }
+    GlassSheet* usageSheet() const { return usageSheet_; }
     LeaderboardList* leaderboardList() const { return list_; }
 
     // Room for the sheet as well, when one is up.
@@ -135,6 +136,7 @@ private:
     QAction* quitShortcut_ = nullptr;
     QPointer<QMessageBox> alert_;
     QPointer<GlassSheet> friendsSheet_;
+    QPointer<GlassSheet> usageSheet_;
     QString windowTitle_;
 };
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "async/CancellationError.h"
+#include "model/Errors.h"
 #include "store/AppStore.h"
 #include "ui/AvatarLoader.h"
 #include "ui/ElidedLabel.h"
@@ -144,9 +145,12 @@ protected:
         QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
         settings.setValue("serverURL", "https://varno.test");
         AppStoreActions fakes;
-        fakes.readUsage = [this](std::stop_token) -> QCoro::Task<UsageSnapshot> {
+        fakes.readUsage = [this](std::stop_token t) -> QCoro::Task<UsageSnapshot> {
             ++readings;
-            co_return UsageSnapshot{{}, QDateTime::currentDateTimeUtc()};
+            co_await hold(holdReadings, t);
+            if (readFailure)
+                throw AppError(*readFailure);
+            co_return UsageSnapshot{localUsage, QDateTime::currentDateTimeUtc()};
         };
         fakes.sendRequest = [this](HttpRequest r, std::stop_token t) { return send(r, t); };
         fakes.saveSession = [](const SavedSession&) {};
@@ -162,7 +166,7 @@ protected:
         // Let every task of the store end before the fakes it uses go away.
         if (panel)
             panel->orderOut();
-        holdRequests = false;
+        holdRequests = holdReadings = false;
         waitUntil([&] { return !store->busy(); });
         panel.reset();
         QLocale::setDefault(QLocale::system());
@@ -272,6 +276,11 @@ protected:
     std::unique_ptr<AppStore> store;
     Dashboard serverDashboard = dashboardWith(leaderboardOf(2));
     bool holdRequests = false, browserOpen = true;
+    // What CodexBar gives: these rows (none by default), or this failure; nothing at
+    // all while holdReadings is set.
+    QList<DailyUsage> localUsage;
+    std::optional<QString> readFailure;
+    bool holdReadings = false;
     QList<HttpRequest> requests;
     int cancelledRequests = 0, readings = 0, fetches = 0;
     AvatarLoader avatars{[this](QUrl, std::stop_token) -> QCoro::Task<QByteArray> {

@@ -1,10 +1,12 @@
 #include "UiHarness.h"
 
 #include "async/Job.h"
+#include "model/UsageHistory.h"
 #include "ui/FocusRing.h"
 #include "ui/GlassSheet.h"
 #include "ui/LeaderboardDelegate.h"
 #include "ui/Theme.h"
+#include "ui/UsageChart.h"
 #include "ui/WidgetRowList.h"
 
 #include "support/ChildRun.h"
@@ -148,17 +150,17 @@ TEST_F(VarnoViewTest, TheMenuFollowsTheSessionAndTheBusyFlagAndRunsItsItems) {
 
     signIn();
     ASSERT_TRUE(waitUntil([&] { return !store->busy(); }));
-    EXPECT_EQ(menu(),
-              QStringList({"Sync usage", "Friends", "---", "Sign out", "---", "Quit Varno"}));
-    store->setBusy(true);
-    EXPECT_EQ(menu(), QStringList({"Sync usage (off)", "Friends", "---", "Sign out (off)", "---",
+    EXPECT_EQ(menu(), QStringList({"Sync usage", "Friends", "Your Usage", "---", "Sign out", "---",
                                    "Quit Varno"}));
+    store->setBusy(true);
+    EXPECT_EQ(menu(), QStringList({"Sync usage (off)", "Friends", "Your Usage", "---",
+                                   "Sign out (off)", "---", "Quit Varno"}));
     store->setBusy(false);
 
     menu(0); // Sync usage: read and upload
     ASSERT_TRUE(waitUntil([&] { return !store->busy(); }));
     EXPECT_EQ(requestLines().filter("usage").size(), 1) << requestLines().join("|");
-    menu(3); // Sign out
+    menu(4); // Sign out
     ASSERT_TRUE(waitUntil([&] { return !store->session(); }));
     EXPECT_TRUE(requestLines().contains("POST auth/logout"));
     EXPECT_EQ(visibleTexts(view), QStringList({"Leaderboard", "Sign in with GitHub"}));
@@ -396,6 +398,107 @@ TEST_F(VarnoViewTest, ThePanelWorksByKeyboard) {
         EXPECT_TRUE(panel->cardGeometry().contains(menu->pos())) << "at the list, not the pointer";
         menu->close();
     }
+}
+
+// The user's own 30 days: waiting for the first reading, then the bars, whose day the
+// keyboard's cursor or the pointer picks, and a list of 30 days for a screen reader.
+TEST_F(VarnoViewTest, TheUsageSheetShowsEachDayByKeyboardPointerAndScreenReader) {
+    const QDate today = store->now().toTimeZone(store->timeZone()).date();
+    const auto on = [&](int daysAgo) { return today.addDays(-daysAgo).toString(Qt::ISODate); };
+    localUsage = {{"codex", on(29), 7},
+                  {"codex", on(1), 20'000},
+                  {"claude", on(1), 3'000},
+                  {"codex", on(0), 1'000'000},
+                  {"claude", on(0), 234'567}};
+    holdReadings = true;
+    QList<LeaderboardEntry> rows = leaderboardOf(2);
+    rows[0].codex = 4'000'000'000;
+    rows[0].claude = 1'500'000'000;
+    rows[0].total = 5'500'000'000;
+    serverDashboard = dashboardWith(rows);
+    signIn();
+    store->setDashboard(serverDashboard);
+    open(); // its refresh waits for CodexBar
+    menu(2); // Your Usage
+    GlassSheet* sheet = view->usageSheet();
+    ASSERT_TRUE(sheet && sheet->isVisible());
+    EXPECT_EQ(panel->windowTitle(), "Varno leaderboard — Your Usage");
+    EXPECT_NE(visibleWithAccessibleName(sheet, "Reading your usage"), nullptr);
+    EXPECT_EQ(sheet->findChild<UsageChart*>()->isVisible(), false);
+
+    holdReadings = false;
+    ASSERT_TRUE(waitUntil([&] { return store->snapshot().has_value(); }));
+    auto* chart = sheet->findChild<UsageChart*>();
+    ASSERT_TRUE(chart && chart->isVisible());
+    EXPECT_EQ(visibleWithAccessibleName(sheet, "Reading your usage"), nullptr);
+    const auto dayShown = [&] { return visibleTexts(sheet).mid(visibleTexts(sheet).size() - 3); };
+    const QLocale locale;
+    const auto dayName = [&](int daysAgo) {
+        return UsageHistory::dayName(today.addDays(-daysAgo));
+    };
+    // Today, the busiest day, then by provider: this computer and all machines.
+    EXPECT_EQ(visibleTexts(sheet).mid(0, 20), QStringList({"Your Usage",
+                                                           "Last 30 days",
+                                                           "Done",
+                                                           "Today",
+                                                           "1.23M",
+                                                           "Busiest day",
+                                                           "1.23M",
+                                                           UsageHistory::shortDayName(today),
+                                                           "Codex",
+                                                           "Claude Code",
+                                                           "Total",
+                                                           "This computer",
+                                                           "All your machines",
+                                                           "1.02M",
+                                                           "4B",
+                                                           "238K",
+                                                           "1.5B",
+                                                           "1.26M",
+                                                           "5.5B",
+                                                           dayName(0)}));
+    EXPECT_EQ(dayShown(), QStringList({dayName(0), "1,234,567 tokens",
+                                       "Codex 1,000,000 · Claude Code 234,567"}));
+
+    // The keyboard moves the day cursor; the numbers follow.
+    chart->setFocus();
+    press(Qt::Key_Left);
+    EXPECT_EQ(dayShown(),
+              QStringList({dayName(1), "23,000 tokens", "Codex 20,000 · Claude Code 3,000"}));
+    press(Qt::Key_Home);
+    EXPECT_EQ(dayShown(), QStringList({dayName(29), "7 tokens", "Codex 7 · Claude Code 0"}));
+    press(Qt::Key_Right);
+    EXPECT_EQ(dayShown(), QStringList({dayName(28), "0 tokens", "Codex 0 · Claude Code 0"}));
+    press(Qt::Key_End);
+    EXPECT_EQ(dayShown()[0], dayName(0));
+
+    // The pointer over a bar shows its day while it stays there.
+    const QRect yesterday = chart->visualRect(chart->model()->index(28, 0));
+    QTest::mouseMove(chart->viewport(), yesterday.center());
+    EXPECT_EQ(dayShown()[1], "23,000 tokens");
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(chart->viewport(), &leave);
+    EXPECT_EQ(dayShown()[0], dayName(0));
+
+    const QStringList items = accessibleItems(chart);
+    ASSERT_EQ(items.size(), 30);
+    EXPECT_EQ(items.last(),
+              dayName(0) + ", 1,234,567 tokens: Codex 1,000,000, Claude Code 234,567");
+    EXPECT_EQ(items[1], dayName(28) + ", 0 tokens: Codex 0, Claude Code 0");
+
+    QApplication::setActiveWindow(panel.get());
+    chart->setFocus();
+    press(Qt::Key_Escape);
+    EXPECT_FALSE(sheet->isVisible());
+    EXPECT_TRUE(panel->isVisible());
+
+    // CodexBar fails: its message shows, over the last reading it gave.
+    readFailure = "Install CodexBar to read your Codex and Claude Code token usage.";
+    menu(2);
+    Job::start([s = store.get()](std::stop_token t) { return s->refresh(false, t); });
+    ASSERT_TRUE(waitUntil([&] { return store->usageError().has_value(); }));
+    EXPECT_TRUE(visibleTexts(sheet).contains(*readFailure));
+    EXPECT_TRUE(chart->isVisible());
 }
 
 // The friends sheet as the main view opens it, on the panel.
@@ -788,7 +891,7 @@ TEST_F(FriendsViewTest, QuitEndsTheAppFromThePanelItsSheetOrItsAlert) {
     };
     const Case cases[] = {
         {"the panel's menu item", [&] { return static_cast<QWidget*>(panel.get()); },
-         [&](QWidget*) { menu(5); }},
+         [&](QWidget*) { menu(6); }},
         {"Ctrl+Q in the panel", [&] { return static_cast<QWidget*>(panel.get()); }, ctrlQ},
         {"Ctrl+Q in the sheet",
          [&] {
