@@ -77,8 +77,8 @@ const QList<CommandLine::Option>& CommandLine::options() {
         {QStringLiteral("--version"), QStringLiteral("print the version and the build number")},
         {QStringLiteral("-h, --help"), QStringLiteral("print this help")},
         {QStringLiteral("--dev COMMAND"),
-         QStringLiteral("development aid: send signin, friends or quit to a running Varno "
-                        "started with VARNO_DEVELOPMENT=1")},
+         QStringLiteral("development aid: send signin, friends, usage or quit to a running "
+                        "Varno started with VARNO_DEVELOPMENT=1")},
         {QStringLiteral("--sign-in [--server URL]"),
          QStringLiteral("sign in from a terminal: open the address it prints in any browser, "
                         "then paste the varno://auth/callback link here; --server names the "

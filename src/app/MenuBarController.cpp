@@ -9,6 +9,8 @@
 #include "async/CancellationError.h"
 #include "auth/CallbackRouter.h"
 #include "model/Errors.h"
+#include "model/Formatting.h"
+#include "model/UsageHistory.h"
 #include "store/AppStore.h"
 #include "store/FriendNewsWatcher.h"
 #include "ui/Alert.h"
@@ -109,6 +111,9 @@ void MenuBarController::applicationDidFinishLaunching() {
     rebuildMenu(menu_.get());
     connect(store_, &AppStore::sessionChanged, this, &MenuBarController::menuStateChanged);
     connect(store_, &AppStore::busyChanged, this, &MenuBarController::menuStateChanged);
+    // Today and the 30 days after every reading; only "Varno" while signed out.
+    connect(store_, &AppStore::snapshotChanged, this, &MenuBarController::updateToolTip);
+    connect(store_, &AppStore::sessionChanged, this, &MenuBarController::updateToolTip);
     if (parts_.friendNews) {
         connect(parts_.friendNews, &FriendNewsWatcher::notice, this, &MenuBarController::notify);
         connect(parts_.friendNews, &FriendNewsWatcher::enabledChanged, this,
@@ -176,7 +181,7 @@ void MenuBarController::createStatusItem() {
     }
     statusItem_ = std::make_unique<QSystemTrayIcon>();
     statusItem_->setIcon(iconTheme_->icon());
-    statusItem_->setToolTip(QStringLiteral("Varno"));
+    updateToolTip();
     connect(statusItem_.get(), &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) {
                 clicked(reason, QGuiApplication::queryKeyboardModifiers());
@@ -295,6 +300,26 @@ void MenuBarController::showFriends() {
         view->setShowFriends(true);
 }
 
+void MenuBarController::showUsage() {
+    showPanel();
+    if (!panel_ || !store_->session())
+        return;
+    if (auto* view = qobject_cast<VarnoView*>(panel_->content()))
+        view->setSheet(VarnoView::Sheet::usage);
+}
+
+void MenuBarController::updateToolTip() {
+    if (!statusItem_)
+        return;
+    QString tip = QStringLiteral("Varno");
+    if (store_->session() && store_->snapshot()) {
+        const UsageHistory history(*store_->snapshot(), store_->now(), store_->timeZone());
+        tip += QStringLiteral(" — today %1 · 30 days %2")
+                   .arg(compactTokens(history.today().total()), compactTokens(history.total()));
+    }
+    statusItem_->setToolTip(tip);
+}
+
 void MenuBarController::notify(const FriendNotice& notice) {
     if (parts_.notifier)
         parts_.notifier->show(notice.title, notice.body,
@@ -328,6 +353,7 @@ void MenuBarController::signIn() {
         return;
     closePanel();
     isSigningIn_ = true;
+    menuStateChanged();
     signInTask_ = Job::start([this](std::stop_token token) { return runSignIn(token); });
 }
 
@@ -348,6 +374,7 @@ QCoro::Task<void> MenuBarController::runSignIn(std::stop_token token) {
         showAlert(QStringLiteral("Could not sign in with GitHub"), *message);
     }
     isSigningIn_ = false;
+    menuStateChanged();
 }
 
 void MenuBarController::cancelSignIn() {
@@ -457,6 +484,25 @@ void MenuBarController::rebuildMenu(QMenu* menu) {
     const QColor symbols =
         drawnByTray ? iconTheme_->colour() : menu->palette().color(QPalette::WindowText);
     using Symbol = MenuIcons::Symbol;
+
+    // Some trays (GNOME's AppIndicator extension among them) open this menu on a left
+    // click too: the panel, or the sign-in that comes first, must be reachable here.
+    const bool signedIn = store_->session().has_value();
+    if (signedIn || isSigningIn_) {
+        QAction* open =
+            menu->addAction(MenuIcons::icon(Symbol::panel, symbols), QStringLiteral("Open Varno"));
+        connect(open, &QAction::triggered, this, &MenuBarController::showPanel);
+    } else {
+        QAction* signInAction = menu->addAction(MenuIcons::icon(Symbol::signIn, symbols),
+                                                QStringLiteral("Sign in with GitHub"));
+        connect(signInAction, &QAction::triggered, this, &MenuBarController::signIn);
+    }
+    QAction* usage =
+        menu->addAction(MenuIcons::icon(Symbol::usage, symbols), QStringLiteral("Your Usage"));
+    usage->setToolTip(QStringLiteral("Your tokens of the last 30 days, day by day"));
+    usage->setEnabled(signedIn);
+    connect(usage, &QAction::triggered, this, &MenuBarController::showUsage);
+    menu->addSeparator();
 
     QAction* refer = menu->addAction(MenuIcons::icon(Symbol::link, symbols),
                                      QStringLiteral("Copy referral link"));

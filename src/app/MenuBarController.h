@@ -107,8 +107,9 @@ public:
     // The panel for a request that comes with no click (`varno`, `varno --toggle`).
     void showPanel();
     void togglePanel();
-    // The panel with the friends sheet on it (only while signed in).
+    // The panel with the friends sheet, or the usage sheet, on it (only while signed in).
     void showFriends();
+    void showUsage();
 
     // Menu actions.
     void signIn();
@@ -158,6 +159,7 @@ private:
     void popUpMenu(const QRect& anchor);
     void closePanel();
     void menuStateChanged();
+    void updateToolTip();
     void trayRechecked();
     void notify(const FriendNotice& notice);
     void notificationClicked(const QString& tag);

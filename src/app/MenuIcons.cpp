@@ -8,39 +8,31 @@ namespace varno {
 
 namespace {
 
-struct Names {
-    const char* theme;
-    const char* resource;
-};
-
-Names namesOf(MenuIcons::Symbol symbol) {
+const char* resourceOf(MenuIcons::Symbol symbol) {
     switch (symbol) {
+    case MenuIcons::Symbol::panel:
+        return "panel";
+    case MenuIcons::Symbol::signIn:
+        return "sign-in";
+    case MenuIcons::Symbol::usage:
+        return "usage";
     case MenuIcons::Symbol::link:
-        return {"insert-link", "link"};
+        return "link";
     case MenuIcons::Symbol::signOut:
-        return {"system-log-out", "sign-out"};
+        return "sign-out";
     case MenuIcons::Symbol::quit:
         break;
     }
-    return {"application-exit", "power"};
+    return "power";
 }
 
 } // namespace
 
 QIcon MenuIcons::icon(Symbol symbol, const QColor& colour) {
-    // A theme may name an icon that Qt cannot draw (SVG only, without Qt's SVG
-    // module): only one that gives a picture counts.
-    const QIcon themed = QIcon::fromTheme(QString::fromLatin1(namesOf(symbol).theme));
-    if (!themed.isNull() && !themed.pixmap(16, 16).isNull())
-        return themed;
-    return shipped(symbol, colour);
-}
-
-QIcon MenuIcons::shipped(Symbol symbol, const QColor& colour) {
     QIcon icon;
     for (int size : {16, 32, 48}) {
         QImage image(QStringLiteral(":/menu-icons/%1-%2.png")
-                         .arg(QString::fromLatin1(namesOf(symbol).resource))
+                         .arg(QString::fromLatin1(resourceOf(symbol)))
                          .arg(size));
         if (image.isNull())
             continue;

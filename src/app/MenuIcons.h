@@ -5,16 +5,14 @@
 
 namespace varno {
 
-// The tray menu's symbols. The desktop's icon theme draws them where it has them;
-// otherwise (no icon theme installed, or one Qt cannot draw) the app's own, shipped
-// as resources and drawn in the colour given, as template images are.
+// The tray menu's symbols: the app's own set, shipped as resources and drawn in the
+// colour given, as template images are. Never the icon theme's: a theme has some of
+// them and not others (none has a chart), and a menu of two sets looks broken.
 class MenuIcons {
 public:
-    enum class Symbol { link, signOut, quit };
+    enum class Symbol { panel, signIn, usage, link, signOut, quit };
 
     static QIcon icon(Symbol symbol, const QColor& colour);
-    // The app's own drawing of the symbol, whatever the theme has.
-    static QIcon shipped(Symbol symbol, const QColor& colour);
 };
 
 } // namespace varno

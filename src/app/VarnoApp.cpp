@@ -343,6 +343,10 @@ SingleInstance::Reply VarnoApp::handle(const InstanceRequest& request) {
             controller_->showFriends();
             return Reply::Accepted;
         }
+        if (request.argument == QLatin1String("usage")) {
+            controller_->showUsage();
+            return Reply::Accepted;
+        }
         if (request.argument == QLatin1String("signin")) {
             controller_->signIn();
             return Reply::Accepted;

@@ -83,8 +83,11 @@ public:
     MenuBarController& launch() {
         AppStoreActions actions;
         actions.readUsage = [](std::stop_token) -> QCoro::Task<UsageSnapshot> {
+            const QDate today = QDate::currentDate();
             co_return UsageSnapshot{
-                {DailyUsage{QStringLiteral("codex"), QStringLiteral("2026-12-05"), 1200}},
+                {DailyUsage{"codex", today.addDays(-1).toString(Qt::ISODate), 20'000},
+                 DailyUsage{"codex", today.toString(Qt::ISODate), 1'200'000},
+                 DailyUsage{"claude", today.toString(Qt::ISODate), 34'567}},
                 QDateTime::currentDateTimeUtc()};
         };
         actions.sendRequest = networkTransport(&network);
@@ -99,7 +102,7 @@ public:
                                            &settings, QVariantMap{});
         MenuBarParts parts;
         parts.store = store.get();
-        parts.trayAvailable = [] { return false; };
+        parts.trayAvailable = [this] { return withTray; };
         parts.readSession =
             [this](std::stop_token token) -> QCoro::Task<std::optional<SavedSession>> {
             co_await pollUntil([this] { return restored; }, token);
@@ -187,6 +190,7 @@ public:
     std::function<void()> panelSignIn, panelCancel;
     std::shared_ptr<LoginItem> loginItem;
     bool realView = false;          // the real panel content instead of a label
+    bool withTray = false;          // a status item (drawn nowhere on this platform)
     bool withNotifications = false; // friend news and the recording notifier
     // The dashboard's answer from now on (the default one while empty).
     void answerDashboard(QByteArray body) {

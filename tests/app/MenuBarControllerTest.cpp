@@ -9,7 +9,9 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QCursor>
+#include <QDir>
 #include <QEventLoop>
+#include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QIcon>
@@ -18,6 +20,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <gtest/gtest.h>
 
@@ -28,6 +31,8 @@ namespace {
 
 using test::ControllerHarness;
 using test::waitUntil;
+
+const QString usageTip = QStringLiteral("Your tokens of the last 30 days, day by day");
 
 // The menu as a user sees it when it opens: title, enabled, real tool tip, check
 // mark if it has one ("-" is a separator).
@@ -48,19 +53,32 @@ QStringList openMenu(MenuBarController& controller) {
 }
 
 TEST(MenuBarController, LaunchRestoresTheSessionThenAnnouncesAndSyncs) {
-    const QStringList idle = {"Copy referral link|off|Copy your invite link to the clipboard", "-",
-                              "Sign out|off|", "Quit Varno|on|"};
-    const QStringList ready = {"Copy referral link|on|Copy your invite link to the clipboard", "-",
-                               "Sign out|on|", "Quit Varno|on|"};
+    // First what a left click does, for trays that open the menu on one.
+    const QStringList idle = {"Sign in with GitHub|on|",
+                              "Your Usage|off|" + usageTip,
+                              "-",
+                              "Copy referral link|off|Copy your invite link to the clipboard",
+                              "-",
+                              "Sign out|off|",
+                              "Quit Varno|on|"};
+    const QStringList ready = {"Open Varno|on|",
+                               "Your Usage|on|" + usageTip,
+                               "-",
+                               "Copy referral link|on|Copy your invite link to the clipboard",
+                               "-",
+                               "Sign out|on|",
+                               "Quit Varno|on|"};
     ControllerHarness h;
     // The saved session's own server wins for this run, without touching the settings.
     h.settings.setValue(QStringLiteral("serverURL"), QStringLiteral("http://127.0.0.1:9"));
     h.restored = false;
     h.keychainSession = h.saved();
+    h.withTray = true;
     MenuBarController& controller = h.launch();
 
     EXPECT_TRUE(h.store->busy());
     EXPECT_EQ(openMenu(controller), idle);
+    EXPECT_EQ(controller.statusItem()->toolTip(), "Varno");
     EXPECT_TRUE(h.telemetry.captures().isEmpty());
 
     h.restored = true;
@@ -73,9 +91,11 @@ TEST(MenuBarController, LaunchRestoresTheSessionThenAnnouncesAndSyncs) {
                                                         "capture usage_sync_completed"}));
     EXPECT_EQ(h.requestsTo("POST", "/api/usage"), 1);
     EXPECT_EQ(openMenu(controller), ready);
+    // Today and the 30 days of this computer, from the reading of the sync.
+    EXPECT_EQ(controller.statusItem()->toolTip(), "Varno — today 1.23M · 30 days 1.25M");
 
-    h.store->setBusy(true); // e.g. a friend action runs: nothing but Quit, and no sync
-    EXPECT_EQ(openMenu(controller), idle);
+    h.store->setBusy(true); // e.g. a friend action runs: no store items, and no sync
+    EXPECT_EQ(openMenu(controller).mid(2), idle.mid(2));
     ASSERT_TRUE(h.nextPass());
     ASSERT_TRUE(h.nextPass());
     EXPECT_EQ(h.requestsTo("POST", "/api/usage"), 1) << "busy passes are skipped, not queued";
@@ -83,6 +103,8 @@ TEST(MenuBarController, LaunchRestoresTheSessionThenAnnouncesAndSyncs) {
     ASSERT_TRUE(h.nextPass());
     EXPECT_EQ(h.requestsTo("POST", "/api/usage"), 2);
     EXPECT_EQ(h.sleeps, (QList<std::chrono::milliseconds>(4, 60s)));
+    h.store->setSession(std::nullopt);
+    EXPECT_EQ(controller.statusItem()->toolTip(), "Varno") << "nothing of the user's signed out";
 
     // Quit Varno: the loop's sleep wakes at once, and analytics are flushed.
     openMenu(controller);
@@ -123,18 +145,27 @@ TEST(MenuBarController, ClickDuringLaunchWaitsForTheRestoredSession) {
 
 TEST(MenuBarController, ClicksSignInToggleThePanelOrOpenTheMenu) {
     ControllerHarness h;
+    h.realView = true;
     MenuBarController& controller = h.launch();
     ASSERT_TRUE(waitUntil([&] { return !h.store->busy(); }));
     GlassPanel* panel = controller.panel();
+    // Where a tray opens the menu on a left click, its first item does what the click
+    // would.
+    const auto firstItem = [&] {
+        openMenu(controller);
+        return controller.contextMenu()->actions().first();
+    };
 
     // Signed out: a left click starts the browser sign-in.
-    controller.clicked(QSystemTrayIcon::Trigger);
+    ASSERT_EQ(firstItem()->text(), "Sign in with GitHub");
+    firstItem()->trigger();
     EXPECT_TRUE(controller.isSigningIn());
     ASSERT_TRUE(waitUntil([&] { return h.router.isWaiting(); }));
     EXPECT_EQ(h.opened, QList<QUrl>{QUrl(h.base() + "/dev/signin?page=1")});
 
     // Clicks while it waits start nothing new; they show and hide the wait.
-    controller.clicked(QSystemTrayIcon::Trigger);
+    ASSERT_EQ(firstItem()->text(), "Open Varno");
+    firstItem()->trigger();
     EXPECT_TRUE(panel->isVisible());
     controller.clicked(QSystemTrayIcon::Trigger);
     EXPECT_FALSE(panel->isVisible());
@@ -165,6 +196,14 @@ TEST(MenuBarController, ClicksSignInToggleThePanelOrOpenTheMenu) {
         EXPECT_FALSE(panel->isVisible());
         controller.contextMenu()->hide();
     }
+
+    // "Your Usage": the panel, with the usage sheet on it.
+    openMenu(controller);
+    controller.contextMenu()->actions().at(1)->trigger();
+    EXPECT_TRUE(panel->isVisible());
+    auto* view = qobject_cast<VarnoView*>(panel->content());
+    ASSERT_NE(view, nullptr);
+    EXPECT_TRUE(waitUntil([&] { return view->usageSheet() && view->usageSheet()->isVisible(); }));
 }
 
 TEST(MenuBarController, ASignInLinkFromElsewhereIsShownAndCopiedButNeverUsed) {
@@ -316,14 +355,17 @@ TEST(MenuBarController, StartAtLoginShowsAndSetsTheAutostartEntry) {
     QObject::connect(&controller, &MenuBarController::alertShown,
                      [&](QMessageBox* box) { alerts.append(box); });
     const auto menuWith = [](const char* startAtLogin) {
-        return QStringList{"Copy referral link|off|Copy your invite link to the clipboard",
+        return QStringList{"Sign in with GitHub|on|",
+                           "Your Usage|off|" + usageTip,
+                           "-",
+                           "Copy referral link|off|Copy your invite link to the clipboard",
                            "-",
                            "Sign out|off|",
                            "-",
                            QStringLiteral("Start at Login|on||%1").arg(startAtLogin),
                            "Quit Varno|on|"};
     };
-    const auto item = [&] { return controller.contextMenu()->actions().at(4); };
+    const auto item = [&] { return controller.contextMenu()->actions().at(7); };
 
     const auto entryExists = [&] { return QFileInfo::exists(autostart->entryPath()); };
     EXPECT_EQ(openMenu(controller), menuWith("unchecked")) << "off until the user turns it on";
@@ -357,35 +399,53 @@ TEST(MenuBarController, StartAtLoginShowsAndSetsTheAutostartEntry) {
     EXPECT_EQ(openMenu(controller), menuWith("unchecked"));
 }
 
-// Where no icon theme is installed the menu still shows its symbols: its own, in the
-// menu's text colour.
-TEST(MenuBarController, MenuSymbolsHaveShippedFallbacksWithoutAnIconTheme) {
+// The menu's symbols are one set, the app's own in the menu's text colour, whether the
+// desktop's icon theme has some of them (here only "application-exit") or none.
+TEST(MenuBarController, MenuSymbolsAreOneSetWhateverTheIconTheme) {
     const QString theme = QIcon::themeName();
-    QIcon::setThemeName(QStringLiteral("varno-test-no-such-theme"));
-    ControllerHarness h;
-    MenuBarController& controller = h.launch();
-    openMenu(controller);
-    const QColor text = controller.contextMenu()->palette().color(QPalette::WindowText);
-    QStringList withSymbols;
-    for (QAction* action : controller.contextMenu()->actions()) {
-        if (action->isSeparator())
-            continue;
-        const QImage image = action->icon().pixmap(16, 16).toImage();
-        int drawn = 0, offColour = 0;
-        for (int y = 0; y < image.height(); ++y)
-            for (int x = 0; x < image.width(); ++x) {
-                const QColor pixel = image.pixelColor(x, y);
-                if (pixel.alpha() < 128)
-                    continue;
-                ++drawn;
-                offColour += pixel.red() != text.red() || pixel.green() != text.green() ||
-                             pixel.blue() != text.blue();
-            }
-        if (drawn > 10 && offColour == 0)
-            withSymbols.append(action->text());
+    const QStringList searchPaths = QIcon::themeSearchPaths();
+    QTemporaryDir themes;
+    const QString partial = themes.filePath("partial");
+    QDir().mkpath(partial + "/16x16/actions");
+    QFile index(partial + "/index.theme");
+    ASSERT_TRUE(index.open(QIODevice::WriteOnly));
+    index.write("[Icon Theme]\nName=partial\nDirectories=16x16/actions\n\n"
+                "[16x16/actions]\nSize=16\nType=Fixed\n");
+    index.close();
+    QImage red(16, 16, QImage::Format_ARGB32);
+    red.fill(Qt::red);
+    ASSERT_TRUE(red.save(partial + "/16x16/actions/application-exit.png"));
+    QIcon::setThemeSearchPaths({themes.path()});
+    for (const char* name : {"partial", "varno-test-no-such-theme"}) {
+        QIcon::setThemeName(QString::fromLatin1(name));
+        ControllerHarness h;
+        MenuBarController& controller = h.launch();
+        openMenu(controller);
+        const QColor text = controller.contextMenu()->palette().color(QPalette::WindowText);
+        QStringList withSymbols;
+        for (QAction* action : controller.contextMenu()->actions()) {
+            if (action->isSeparator())
+                continue;
+            const QImage image = action->icon().pixmap(16, 16).toImage();
+            int drawn = 0, offColour = 0;
+            for (int y = 0; y < image.height(); ++y)
+                for (int x = 0; x < image.width(); ++x) {
+                    const QColor pixel = image.pixelColor(x, y);
+                    if (pixel.alpha() < 128)
+                        continue;
+                    ++drawn;
+                    offColour += pixel.red() != text.red() || pixel.green() != text.green() ||
+                                 pixel.blue() != text.blue();
+                }
+            if (drawn > 10 && offColour == 0)
+                withSymbols.append(action->text());
+        }
+        EXPECT_EQ(withSymbols, (QStringList{"Sign in with GitHub", "Your Usage",
+                                            "Copy referral link", "Sign out", "Quit Varno"}))
+            << name;
     }
+    QIcon::setThemeSearchPaths(searchPaths);
     QIcon::setThemeName(theme);
-    EXPECT_EQ(withSymbols, (QStringList{"Copy referral link", "Sign out", "Quit Varno"}));
 }
 
 // A StatusNotifierItem host shows the exported menu without asking first, so the
@@ -402,15 +462,18 @@ TEST(MenuBarController, MenuIsCurrentWithoutBeingOpened) {
                                           : a->text() + (a->isEnabled() ? "|on" : "|off"));
         return lines;
     };
-    const QStringList signedOut{"Copy referral link|off", "-", "Sign out|off", "Quit Varno|on"};
+    const QStringList signedOut{
+        "Sign in with GitHub|on", "Your Usage|off", "-", "Copy referral link|off", "-",
+        "Sign out|off",           "Quit Varno|on"};
     EXPECT_EQ(items(), signedOut) << "filled at launch, off while restoring";
 
     h.restored = true;
     ASSERT_TRUE(waitUntil([&] { return h.store->session() && !h.store->busy(); }));
-    EXPECT_EQ(items(), (QStringList{"Copy referral link|on", "-", "Sign out|on", "Quit Varno|on"}));
+    EXPECT_EQ(items(), (QStringList{"Open Varno|on", "Your Usage|on", "-", "Copy referral link|on",
+                                    "-", "Sign out|on", "Quit Varno|on"}));
     h.store->setBusy(true);
-    EXPECT_EQ(items(),
-              (QStringList{"Copy referral link|off", "-", "Sign out|off", "Quit Varno|on"}));
+    EXPECT_EQ(items(), (QStringList{"Open Varno|on", "Your Usage|on", "-", "Copy referral link|off",
+                                    "-", "Sign out|off", "Quit Varno|on"}));
     h.store->setBusy(false);
     h.store->setSession(std::nullopt);
     EXPECT_EQ(items(), signedOut);
@@ -505,7 +568,8 @@ TEST(MenuBarController, NotificationsFollowTheirMenuItemAndAClickOpensThePanel) 
     const QString item =
         "Notifications|on|Tell me about new friend requests and friends who pass me";
     EXPECT_EQ(openMenu(controller),
-              (QStringList{"Copy referral link|on|Copy your invite link to the clipboard", "-",
+              (QStringList{"Open Varno|on|", "Your Usage|on|" + usageTip, "-",
+                           "Copy referral link|on|Copy your invite link to the clipboard", "-",
                            "Sign out|on|", "-", item + "|checked", "Quit Varno|on|"}))
         << "on by default";
 
