@@ -535,6 +535,11 @@ void MenuBarController::rebuildMenu(QMenu* menu) {
         notifications->setToolTip(
             QStringLiteral("Tell me about new friend requests and friends who pass me"));
         notifications->setCheckable(true);
+        // A tray's own menu puts the check mark where the other items have their symbol
+        // and the label after it: with a symbol of its own the labels line up. Qt draws
+        // its menus with one column for both, where a symbol would hide the check mark.
+        if (drawnByTray)
+            notifications->setIcon(MenuIcons::icon(Symbol::notifications, symbols));
         notifications->setChecked(parts_.friendNews->enabled());
         FriendNewsWatcher* news = parts_.friendNews;
         connect(notifications, &QAction::triggered, news, &FriendNewsWatcher::setEnabled);
@@ -542,6 +547,8 @@ void MenuBarController::rebuildMenu(QMenu* menu) {
     if (parts_.loginItem) {
         QAction* login = menu->addAction(QStringLiteral("Start at Login"));
         login->setCheckable(true);
+        if (drawnByTray)
+            login->setIcon(MenuIcons::icon(Symbol::startAtLogin, symbols));
         // Read anew at every opening: the entry may have been changed elsewhere.
         login->setChecked(parts_.loginItem->isEnabled());
         connect(login, &QAction::triggered, this, &MenuBarController::setStartAtLogin);

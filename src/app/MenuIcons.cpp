@@ -20,6 +20,10 @@ const char* resourceOf(MenuIcons::Symbol symbol) {
         return "link";
     case MenuIcons::Symbol::signOut:
         return "sign-out";
+    case MenuIcons::Symbol::notifications:
+        return "bell";
+    case MenuIcons::Symbol::startAtLogin:
+        return "autostart";
     case MenuIcons::Symbol::quit:
         break;
     }

@@ -10,7 +10,7 @@ namespace varno {
 // them and not others (none has a chart), and a menu of two sets looks broken.
 class MenuIcons {
 public:
-    enum class Symbol { panel, signIn, usage, link, signOut, quit };
+    enum class Symbol { panel, signIn, usage, link, signOut, notifications, startAtLogin, quit };
 
     static QIcon icon(Symbol symbol, const QColor& colour);
 };

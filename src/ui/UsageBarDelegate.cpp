@@ -60,14 +60,19 @@ void UsageBarDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opti
                       theme::codexColour());
     painter->fillRect(QRectF(left, claudeTop, right - left, codexTop - claudeTop),
                       theme::claudeColour());
-    painter->fillRect(QRectF(cell.left(), bottom, cell.width(), pixel), theme::divider());
+    // Strong enough that days without usage read as days on the axis.
+    QColor axis = theme::secondaryText();
+    axis.setAlphaF(axis.alphaF() * 0.5);
+    painter->fillRect(QRectF(cell.left(), bottom, cell.width(), pixel), axis);
 
     if (current && view && view->hasFocus()) {
-        QPen ring(theme::focusRing());
-        ring.setCosmetic(true);
-        painter->setPen(ring);
-        painter->setBrush(Qt::NoBrush);
-        painter->drawRect(cell.adjusted(0, 0, -pixel, -pixel));
+        // Four one-pixel edges inside the cell, on device pixels like the bars.
+        const QColor ring = theme::focusRing();
+        const qreal top = snap(cell.top()), edge = snap(cell.right() + 1) - pixel;
+        painter->fillRect(QRectF(cell.left(), top, cell.width(), pixel), ring);
+        painter->fillRect(QRectF(cell.left(), bottom, cell.width(), pixel), ring);
+        painter->fillRect(QRectF(snap(cell.left()), top, pixel, bottom - top), ring);
+        painter->fillRect(QRectF(edge, top, pixel, bottom - top), ring);
     }
     painter->restore();
 }

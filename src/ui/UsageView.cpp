@@ -31,14 +31,14 @@ QWidget* legendItem(const QString& name, const QColor& colour, QWidget* parent) 
     auto* item = new QWidget(parent);
     auto* layout = new QHBoxLayout(item);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(4);
-    layout->addStretch(1);
+    layout->setSpacing(6);
     auto* swatch = new QWidget(item);
     swatch->setFixedSize(9, 9);
     swatch->setAttribute(Qt::WA_StyledBackground);
     swatch->setStyleSheet(QStringLiteral("background: %1; border-radius: 2px;").arg(colour.name()));
     layout->addWidget(swatch);
     layout->addWidget(new QLabel(name, item));
+    layout->addStretch(1);
     return item;
 }
 
@@ -125,41 +125,47 @@ UsageView::UsageView(AppStore* store, std::function<void()> onDone, QWidget* par
     stats->addWidget(statBlock(QStringLiteral("Busiest day"), busiest_, busiestDate_, content_), 1);
     contentLayout->addLayout(stats);
 
-    // By provider, for this computer's reading and for every machine the server has.
+    // By provider, for this computer's reading and for every machine the server has; the
+    // provider names are the chart's legend.
     auto* table = new QGridLayout();
-    table->setHorizontalSpacing(10);
+    table->setHorizontalSpacing(16);
     table->setVerticalSpacing(4);
     table->setColumnStretch(0, 1);
-    table->addWidget(legendItem(QStringLiteral("Codex"), theme::codexColour(), content_), 0, 1);
-    table->addWidget(legendItem(QStringLiteral("Claude Code"), theme::claudeColour(), content_), 0,
-                     2);
-    auto* totalHeading = secondaryLabel(QStringLiteral("Total"), content_);
-    totalHeading->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    table->addWidget(totalHeading, 0, 3);
-    table->addWidget(new QLabel(thisComputerTitle(), content_), 1, 0);
-    table->addWidget(new QLabel(QStringLiteral("All your machines"), content_), 2, 0);
-    for (int column = 0; column < 3; ++column) {
-        thisComputer_[column] = numberLabel(content_);
-        allMachines_[column] = numberLabel(content_);
-        table->addWidget(thisComputer_[column], 1, column + 1);
-        table->addWidget(allMachines_[column], 2, column + 1);
+    // On two lines each: three columns of numbers in the sheet's width.
+    const QString headings[] = {thisComputerTitle().replace(QLatin1Char(' '), QLatin1Char('\n')),
+                                QStringLiteral("All your\nmachines")};
+    for (int column = 0; column < 2; ++column) {
+        auto* heading = secondaryLabel(headings[column], content_);
+        heading->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        table->addWidget(heading, 0, column + 1);
+    }
+    const auto rowName = [&](int row) -> QWidget* {
+        if (row == 0)
+            return legendItem(QStringLiteral("Codex"), theme::codexColour(), content_);
+        if (row == 1)
+            return legendItem(QStringLiteral("Claude Code"), theme::claudeColour(), content_);
+        return new QLabel(QStringLiteral("Total"), content_);
+    };
+    for (int row = 0; row < 3; ++row) {
+        table->addWidget(rowName(row), row + 1, 0);
+        thisComputer_[row] = numberLabel(content_);
+        allMachines_[row] = numberLabel(content_);
+        table->addWidget(thisComputer_[row], row + 1, 1);
+        table->addWidget(allMachines_[row], row + 1, 2);
     }
     contentLayout->addLayout(table);
 
     chart_ = new UsageChart(content_);
     contentLayout->addWidget(chart_, 0, Qt::AlignHCenter);
 
-    auto* dayLine = new QHBoxLayout();
-    dayName_ = new QLabel(content_);
-    dayName_->setFont(theme::headlineFont());
-    dayLine->addWidget(dayName_);
-    dayLine->addStretch(1);
-    dayTotal_ = new QLabel(content_);
-    dayTotal_->setFont(theme::monospacedDigitsFont());
-    dayLine->addWidget(dayTotal_);
+    // The day under the cursor or the pointer: its date, its total, its split.
     auto* dayBlock = new QVBoxLayout();
     dayBlock->setSpacing(2);
-    dayBlock->addLayout(dayLine);
+    dayName_ = new QLabel(content_);
+    dayName_->setFont(theme::headlineFont());
+    dayBlock->addWidget(dayName_);
+    dayTotal_ = new QLabel(content_);
+    dayBlock->addWidget(dayTotal_);
     daySplit_ = secondaryLabel(QString(), content_);
     dayBlock->addWidget(daySplit_);
     contentLayout->addLayout(dayBlock);

@@ -369,6 +369,7 @@ TEST(MenuBarController, StartAtLoginShowsAndSetsTheAutostartEntry) {
 
     const auto entryExists = [&] { return QFileInfo::exists(autostart->entryPath()); };
     EXPECT_EQ(openMenu(controller), menuWith("unchecked")) << "off until the user turns it on";
+    EXPECT_TRUE(item()->icon().isNull()) << "Qt draws the check mark in the symbols' column";
     item()->trigger();
     ASSERT_TRUE(waitUntil([&] { return controller.loginItemTask()->isFinished(); }));
     EXPECT_TRUE(entryExists());
@@ -553,6 +554,7 @@ TEST(MenuBarController, NotificationsFollowTheirMenuItemAndAClickOpensThePanel) 
     ControllerHarness h;
     h.withNotifications = true;
     h.realView = true;
+    h.withTray = true; // a StatusNotifierItem host draws the exported menu
     h.keychainSession = h.saved();
     h.answerDashboard(dashboardAsking({"Bob"}));
     MenuBarController& controller = h.launch();
@@ -572,6 +574,8 @@ TEST(MenuBarController, NotificationsFollowTheirMenuItemAndAClickOpensThePanel) 
                            "Copy referral link|on|Copy your invite link to the clipboard", "-",
                            "Sign out|on|", "-", item + "|checked", "Quit Varno|on|"}))
         << "on by default";
+    EXPECT_FALSE(notificationsItem()->icon().isNull())
+        << "a symbol, so that its label lines up with the others' in the tray's menu";
 
     h.answerDashboard(dashboardAsking({"Bob", "Cy"}));
     ASSERT_TRUE(h.nextPass());
