@@ -70,11 +70,14 @@ UsageHistory::UsageHistory(const UsageSnapshot& snapshot, const QDateTime& now,
     }
 }
 
-qint64 UsageHistory::total() const {
-    qint64 sum = 0;
-    for (const UsageDay& day : days_)
-        sum += day.total();
-    return sum;
+ProviderTotals UsageHistory::totals() const {
+    ProviderTotals sums;
+    for (const UsageDay& day : days_) {
+        sums.codex += day.codex;
+        sums.claude += day.claude;
+    }
+    sums.total = sums.codex + sums.claude;
+    return sums;
 }
 
 std::optional<int> UsageHistory::busiestDay() const {

@@ -23,7 +23,7 @@ struct UsageDay {
     bool operator==(const UsageDay&) const = default;
 };
 
-// Tokens of the 30 days by provider, as the server sums them over every machine.
+// Tokens of the 30 days by provider and in all, of one machine or of every one.
 struct ProviderTotals {
     qint64 codex = 0;
     qint64 claude = 0;
@@ -44,8 +44,9 @@ public:
 
     const QList<UsageDay>& days() const { return days_; }
     const UsageDay& today() const { return days_.last(); }
-    // This computer's tokens over the 30 days.
-    qint64 total() const;
+    // This computer's tokens over the 30 days, by provider and in all.
+    ProviderTotals totals() const;
+    qint64 total() const { return totals().total; }
     // The day with the most tokens (the later one of equals); none while every day is 0.
     std::optional<int> busiestDay() const;
     // The largest day's total, which the bars are scaled to.

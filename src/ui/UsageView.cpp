@@ -214,12 +214,8 @@ void UsageView::render() {
         busiestDate_->clear();
     }
 
-    qint64 codex = 0, claude = 0;
-    for (const UsageDay& day : history.days()) {
-        codex += day.codex;
-        claude += day.claude;
-    }
-    const std::array<qint64, 3> own{codex, claude, history.total()};
+    const ProviderTotals mine = history.totals();
+    const std::array<qint64, 3> own{mine.codex, mine.claude, mine.total};
     for (int i = 0; i < 3; ++i) {
         thisComputer_[i]->setText(compactTokens(own[i]));
         thisComputer_[i]->setToolTip(locale.toString(own[i]) + QStringLiteral(" tokens"));
