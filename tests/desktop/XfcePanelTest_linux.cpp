@@ -209,10 +209,11 @@ void onTheXfcePanel() {
     EXPECT_TRUE(waitUntil(
         [&] {
             menu = describe(exportedMenu(service, menuPath));
-            return menu.size() == 7 && !menu[6].isEmpty();
+            return menu.size() == 10 && !menu[9].isEmpty();
         },
         10s));
-    EXPECT_EQ(menu, (QStringList{"Copy referral link|off", "-|on", "Sign out|off", "-|on",
+    EXPECT_EQ(menu, (QStringList{"Sign in with GitHub|on", "Your Usage|off", "-|on",
+                                 "Copy referral link|off", "-|on", "Sign out|off", "-|on",
                                  "Notifications|on", "Start at Login|on", "Quit Varno|on"}));
 
     // The icon on the dark panel: find it in a screenshot and measure its contrast.
@@ -263,11 +264,12 @@ void onTheXfcePanel() {
     EXPECT_TRUE(waitUntil(
         [&] {
             menu = describe(exportedMenu(service, menuPath));
-            return menu.value(0) == "Copy referral link|on";
+            return menu.value(3) == "Copy referral link|on";
         },
         10s))
         << menu.join(", ").toStdString();
-    EXPECT_EQ(menu.value(2), "Sign out|on");
+    EXPECT_EQ(menu.mid(0, 2), (QStringList{"Open Varno|on", "Your Usage|on"}));
+    EXPECT_EQ(menu.value(5), "Sign out|on");
     // Its place, once three looks in a row agree.
     QRect afterSignIn;
     int sameLooks = 0;
@@ -307,7 +309,7 @@ void onTheXfcePanel() {
     QThread::msleep(500);
     const QImage withMenu = desktop.screenshot();
     ASSERT_FALSE(withMenu.isNull());
-    // The first row's symbol (the link), drawn by the panel in its dark menu: it must
+    // The first row's symbol (Open Varno's), drawn by the panel in its dark menu: it must
     // stand out from the menu as the tray icon does from the bar.
     std::optional<QRect> menuWindow;
     // (GTK's popup has no class of its own: any window hanging from the bar.)
@@ -335,7 +337,7 @@ void onTheXfcePanel() {
         for (int x = body.left() + 2; x < body.left() + 48; ++x)
             symbolContrast = std::max(symbolContrast, test::contrastRatio(withMenu.pixelColor(x, y),
                                                                           QColor(menuBackground)));
-    EXPECT_GE(symbolContrast, 3.0) << "the link symbol in the panel's menu";
+    EXPECT_GE(symbolContrast, 3.0) << "the first symbol in the panel's menu";
     desktop.run(QStringLiteral("xdotool"), {"key", "Escape"});
 }
 
