@@ -5,7 +5,6 @@
 #include "store/AppStore.h"
 #include "store/HttpTransport.h"
 
-#include <QNetworkAccessManager>
 #include <QSettings>
 #include <QTemporaryDir>
 
@@ -22,13 +21,12 @@ struct LoopbackStore {
         actions.readUsage = [](std::stop_token) -> QCoro::Task<UsageSnapshot> {
             co_return UsageSnapshot{{}, QDateTime::currentDateTimeUtc()};
         };
-        actions.sendRequest = networkTransport(&network);
+        actions.sendRequest = networkTransport();
         store = std::make_unique<AppStore>(false, actions, &analytics, &settings, &settings,
                                            QVariantMap{});
         store->setSession(SavedSession{"token", User{"me", "Me", "me@x.io"}, store->serverURL()});
     }
 
-    QNetworkAccessManager network;
     QTemporaryDir dir;
     QSettings settings{dir.filePath("settings.ini"), QSettings::IniFormat};
     Analytics analytics;

@@ -11,7 +11,6 @@
 #include "store/HttpTransport.h"
 #include "usage/CodexBarReader.h"
 
-#include <QNetworkAccessManager>
 #include <QSettings>
 
 namespace varno {
@@ -29,14 +28,14 @@ AppCore::AppCore(AppCoreOptions options, QObject* parent)
     : QObject(parent), options_(std::move(options)),
       analytics_(Analytics::configured(options_.bundleInfo, options_.telemetry)),
       settings_(settings::openStandardSettings()),
-      network_(std::make_unique<QNetworkAccessManager>()), storage_(options_.sessionStorage),
+      storage_(options_.sessionStorage),
       router_(std::make_unique<CallbackRouter>(options_.opener)) {
     Q_ASSERT(storage_);
     AppStoreActions actions;
     actions.readUsage = [](std::stop_token token) {
         return CodexBarReader::read(std::move(token));
     };
-    actions.sendRequest = networkTransport(network_.get());
+    actions.sendRequest = networkTransport();
     actions.saveSessionAsync = [storage = storage_](SavedSession session) {
         return storage->save(std::move(session));
     };

@@ -10,7 +10,6 @@
 #include <optional>
 #include <stop_token>
 
-class QNetworkAccessManager;
 class QSettings;
 
 namespace varno {
@@ -62,7 +61,6 @@ private:
     AppCoreOptions options_;
     Analytics analytics_;
     std::unique_ptr<QSettings> settings_;
-    std::unique_ptr<QNetworkAccessManager> network_;
     std::shared_ptr<SessionStorage> storage_;
     std::unique_ptr<CallbackRouter> router_;
     std::unique_ptr<AppStore> store_;

@@ -15,7 +15,6 @@
 #include "store/ScopeExit.h"
 #include "store/ServerRecords.h"
 
-#include <QNetworkAccessManager>
 #include <QPointer>
 #include <QSet>
 #include <QThreadPool>
@@ -85,13 +84,12 @@ AppStore::AppStore(bool restoreSession, AppStoreActions actions, Analytics* anal
       ownAnalytics_(analytics ? nullptr : std::make_unique<Analytics>()),
       analytics_(analytics ? analytics : ownAnalytics_.get()), defaults_(defaults),
       standardDefaults_(standardDefaults), websiteURL_(chooseWebsite(bundleInfo)),
-      network_(actions_.sendRequest ? nullptr : std::make_unique<QNetworkAccessManager>()),
       client_(ServerClient::Inputs{
           [self = QPointer<AppStore>(this)] { return self ? self->serverURL_ : QString(); },
           [self = QPointer<AppStore>(this)] {
               return self ? self->session_ : std::optional<SavedSession>();
           },
-          actions_.sendRequest ? actions_.sendRequest : networkTransport(network_.get()),
+          actions_.sendRequest ? actions_.sendRequest : networkTransport(),
           [self = QPointer<AppStore>(this)] {
               if (self)
                   self->sessionRejected();

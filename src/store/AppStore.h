@@ -20,7 +20,6 @@
 #include <optional>
 #include <stop_token>
 
-class QNetworkAccessManager;
 
 namespace varno {
 
@@ -175,7 +174,6 @@ private:
     QSettings* defaults_;
     QSettings* standardDefaults_;
     QUrl websiteURL_;
-    std::unique_ptr<QNetworkAccessManager> network_;
     ServerClient client_;
 
     std::optional<SavedSession> session_;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "net/HttpExchange.h"
+
 #include <QByteArray>
 #include <QCoroTask>
 #include <QList>
@@ -10,8 +12,6 @@
 #include <optional>
 #include <stop_token>
 #include <utility>
-
-class QNetworkAccessManager;
 
 namespace varno {
 
@@ -48,12 +48,12 @@ struct HttpResponse {
 // out."; an answer over the size limit gives NetworkError::tooLarge).
 using SendRequest = std::function<QCoro::Task<HttpResponse>(HttpRequest, std::stop_token)>;
 
-// The transport over Qt's network stack: the system's proxy settings and TLS checks
-// apply. Redirects (up to ten) are followed only within the request's origin (scheme,
-// host and port), so headers such as the bearer token never reach another server; any
-// other redirect comes back as the 3xx answer it is. A transfer that breaks off part
-// way is a NetworkError, even after the status line. The manager must live on the
-// calling thread; requests made after it is gone fail with a NetworkError.
-SendRequest networkTransport(QNetworkAccessManager* manager);
+// The transport over the network core: the standard proxy variables and the system's
+// CA store apply, and no cookie is kept. Redirects (up to ten) are followed only within
+// the request's origin (scheme, host and port), so headers such as the bearer token
+// never reach another server; any other redirect comes back as the 3xx answer it is.
+// A transfer that breaks off part way is a NetworkError, even after the status line.
+// The environment is for tests (their certificate, their names).
+SendRequest networkTransport(TransferEnvironment environment = {});
 
 } // namespace varno

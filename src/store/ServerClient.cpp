@@ -2,7 +2,7 @@
 
 #include "async/CancellationError.h"
 #include "model/Errors.h"
-#include "store/NetworkError.h"
+#include "net/NetworkError.h"
 #include "store/ServerRecords.h"
 
 #include <QUrl>

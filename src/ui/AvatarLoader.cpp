@@ -3,41 +3,31 @@
 #include "async/CancellationError.h"
 #include "async/Job.h"
 
+#include "net/HttpClient.h"
 #include <QBuffer>
-#include <QCoroNetworkReply>
+
 #include <QImageReader>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QPointer>
 
 #include <stdexcept>
+#include <string>
 
 namespace varno {
 
 namespace {
-struct DeleteLater {
-    void operator()(QObject* object) const { object->deleteLater(); }
-};
-
-QCoro::Task<QByteArray> fetchOverNetwork(QPointer<QNetworkAccessManager> manager, QUrl url,
+QCoro::Task<QByteArray> fetchOverNetwork(QUrl url, TransferEnvironment environment,
                                          std::stop_token token) {
-    if (!manager || token.stop_requested())
-        throw CancellationError();
-    QNetworkRequest request(url);
-    request.setTransferTimeout(20000);
-    std::unique_ptr<QNetworkReply, DeleteLater> reply(manager->get(request));
-    QNetworkReply* raw = reply.get();
-    std::stop_callback abortOnStop(token, [raw] { raw->abort(); });
-    QObject::connect(raw, &QNetworkReply::downloadProgress, raw, [raw](qint64 received, qint64) {
-        if (received > AvatarLoader::maximumBytes)
-            raw->abort();
-    });
-    co_await raw;
-    if (token.stop_requested())
-        throw CancellationError();
-    if (raw->error() != QNetworkReply::NoError)
-        throw std::runtime_error(raw->errorString().toStdString());
-    co_return raw->readAll();
+    HttpExchangeRequest request;
+    request.url = std::move(url);
+    request.limits.maxAnswerBytes = AvatarLoader::maximumBytes;
+    request.limits.deadline = std::chrono::minutes(1);
+    request.limits.maxRedirects = 5;
+    request.environment = std::move(environment);
+    HttpExchangeResponse answer =
+        co_await HttpClient::send(std::move(request), HttpClient::Lane::pictures, token);
+    if (answer.status < 200 || answer.status > 299)
+        throw std::runtime_error("HTTP status " + std::to_string(answer.status));
+    co_return std::move(answer.body);
 }
 
 // Decodes straight to a small size, so a large picture never sits in memory whole.
@@ -70,10 +60,9 @@ AvatarLoader::~AvatarLoader() {
         job->cancel();
 }
 
-AvatarLoader::Fetch AvatarLoader::networkFetch(QNetworkAccessManager* manager) {
-    QPointer<QNetworkAccessManager> guarded(manager);
-    return [guarded](QUrl url, std::stop_token token) {
-        return fetchOverNetwork(guarded, std::move(url), std::move(token));
+AvatarLoader::Fetch AvatarLoader::networkFetch(TransferEnvironment environment) {
+    return [environment = std::move(environment)](QUrl url, std::stop_token token) {
+        return fetchOverNetwork(std::move(url), environment, std::move(token));
     };
 }
 

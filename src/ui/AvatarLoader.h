@@ -1,5 +1,7 @@
 #pragma once
 
+#include "net/HttpExchange.h"
+
 #include <QCache>
 #include <QCoroTask>
 #include <QHash>
@@ -12,8 +14,6 @@
 #include <memory>
 #include <optional>
 #include <stop_token>
-
-class QNetworkAccessManager;
 
 namespace varno {
 
@@ -30,14 +30,16 @@ public:
 
     // The largest picture we accept, and the pixel size pictures are kept at (24
     // points at up to 3x).
-    static constexpr qint64 maximumBytes = 4 * 1024 * 1024;
+    static constexpr qint64 maximumBytes = 2 * 1024 * 1024;
     static constexpr int storedPixels = 72;
 
     explicit AvatarLoader(Fetch fetch, QObject* parent = nullptr);
     ~AvatarLoader() override;
 
-    // A fetch over HTTP(S) with the manager, with a 20-second idle timeout.
-    static Fetch networkFetch(QNetworkAccessManager* manager);
+    // A fetch over the network core: a 20-second stall limit, a one-minute deadline,
+    // answers up to maximumBytes and redirects within the picture's origin. The
+    // environment is for tests.
+    static Fetch networkFetch(TransferEnvironment environment = {});
 
     // The address as a picture address: absent unless it is an absolute http or https
     // URL (nothing else is fetched, local files included).

@@ -21,7 +21,6 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
-#include <QNetworkAccessManager>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -53,7 +52,7 @@ VarnoView::VarnoView(AppStore* store, VarnoViewActions actions, AvatarLoader* av
     : QWidget(parent), store_(store), actions_(std::move(actions)), avatars_(avatars) {
     if (!avatars_)
         avatars_ =
-            new AvatarLoader(AvatarLoader::networkFetch(new QNetworkAccessManager(this)), this);
+            new AvatarLoader(AvatarLoader::networkFetch(), this);
     setFont(theme::bodyFont());
     setStyleSheet(theme::styleSheet());
     setAccessibleName(QStringLiteral("Varno"));

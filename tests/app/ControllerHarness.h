@@ -20,7 +20,6 @@
 #include <QCoroSignal>
 #include <QCoroTimer>
 #include <QLabel>
-#include <QNetworkAccessManager>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -52,7 +51,7 @@ public:
     QStringList shown;
 };
 
-// A controller wired to real parts: the store on Qt's network stack against a
+// A controller wired to real parts: the store on the network core against a
 // scripted loopback server that answers like the Varno API, an INI settings file,
 // an in-memory secret store, the real callback router with a recording browser.
 // Every sleep of the sync loop lasts until the test calls tick().
@@ -90,7 +89,7 @@ public:
                  DailyUsage{"claude", today.toString(Qt::ISODate), 34'567}},
                 QDateTime::currentDateTimeUtc()};
         };
-        actions.sendRequest = networkTransport(&network);
+        actions.sendRequest = networkTransport();
         actions.saveSessionAsync = [this](SavedSession s) {
             return SessionKeychain::save(secrets, s);
         };
@@ -169,7 +168,6 @@ public:
     Analytics analytics{&telemetry};
     QTemporaryDir dir;
     QSettings settings{dir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat};
-    QNetworkAccessManager network;
     std::shared_ptr<MemorySecretStore> secrets = std::make_shared<MemorySecretStore>();
     QList<QUrl> opened;
     CallbackRouter router{[this](const QUrl& url) {

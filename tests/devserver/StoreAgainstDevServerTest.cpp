@@ -62,7 +62,7 @@ struct Installation {
         settings.setValue(QStringLiteral("serverURL"), server.baseUrl());
         AppStoreActions actions;
         actions.readUsage = [this](std::stop_token) { return readingOf(usage); };
-        actions.sendRequest = networkTransport(&network);
+        actions.sendRequest = networkTransport();
         actions.saveSessionAsync = [this](SavedSession s) {
             return SessionKeychain::save(secrets, s);
         };

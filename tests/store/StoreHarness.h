@@ -14,7 +14,6 @@
 #include "support/RecordingTelemetry.h"
 #include "support/ScriptedHttpServer.h"
 
-#include <QNetworkAccessManager>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -59,7 +58,7 @@ inline ScriptedResponse reply(int status, QByteArray body = {},
 const QString dashboardToday = QStringLiteral("GET /api/dashboard?date=2026-12-05");
 const ScriptedResponse okAnswer = reply(200, R"({"ok":true})");
 
-// A store wired to real parts: the scripted server over Qt's network stack, an INI
+// A store wired to real parts: the scripted server over the network core, an INI
 // settings file in a temporary folder, an in-memory secret store, and the usage
 // reader with a stand-in tool.
 class StoreHarness {
@@ -126,8 +125,7 @@ public:
     QTemporaryDir dir;
     std::unique_ptr<QSettings> settings =
         std::make_unique<QSettings>(dir.filePath("settings.ini"), QSettings::IniFormat);
-    QNetworkAccessManager network;
-    SendRequest transport = networkTransport(&network);
+    SendRequest transport = networkTransport();
     std::shared_ptr<MemorySecretStore> secrets = std::make_shared<MemorySecretStore>();
     std::chrono::milliseconds idleTimeout{20000};
     std::chrono::milliseconds deadline{std::chrono::minutes(2)};

@@ -1,15 +1,14 @@
 #include "analytics/client/TelemetryApi.h"
 
+#include "net/HttpClient.h"
+#include "net/NetworkError.h"
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
+
 #include <QRegularExpression>
-#include <QThreadStorage>
+#include <QThreadPool>
 #include <QTimeZone>
-#include <QTimer>
 
 #include <zlib.h>
 
@@ -28,62 +27,6 @@ QByteArray findHeader(const TelemetryHeaders& headers, const QByteArray& name) {
     return {};
 }
 
-// Without a status every error is the exchange's own. With one, codes below 200
-// (connection, timeout, proxy) still are; the others only mirror the HTTP status,
-// e.g. 400 arrives as ProtocolInvalidOperationError.
-bool isTransportFailure(QNetworkReply::NetworkError error, bool hasStatus) {
-    const int code = static_cast<int>(error);
-    return code != 0 && (!hasStatus || code < 200);
-}
-
-// Reads an answer as it arrives, so that one over the size limit is stopped right
-// there, unread; also stops it for any other reason (the deadline).
-struct AnswerTransfer {
-    AnswerTransfer(QNetworkReply* r, qint64 l) : reply(r), limit(l) {}
-
-    QNetworkReply* reply;
-    qint64 limit;
-    QByteArray body;
-    qint64 headerBytes = 0;
-    std::optional<QString> stoppedBecause;
-    // Body bytes as Qt counts them, and the length the answer announced (-1: none).
-    qint64 received = 0;
-    qint64 announced = -1;
-
-    // Qt 6.4 ends a reply without an error when the connection closes after part of a
-    // body whose length was announced; only the count tells that it was cut.
-    bool endedEarly() const { return announced > 0 && received < announced; }
-
-    void stop(const QString& reason) {
-        if (stoppedBecause)
-            return;
-        stoppedBecause = reason;
-        reply->abort();
-    }
-    void stopTooLarge() {
-        const bool megabytes = limit >= 1024 * 1024;
-        stop(QStringLiteral("The server's answer is larger than %1 %2.")
-                 .arg(megabytes ? limit / (1024 * 1024) : limit / 1024)
-                 .arg(megabytes ? QStringLiteral("MB") : QStringLiteral("KB")));
-    }
-    void headersArrived() {
-        headerBytes = 0;
-        for (const auto& [name, value] : reply->rawHeaderPairs())
-            headerBytes += name.size() + value.size() + 4;
-        const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
-        if (headerBytes > limit || (length.isValid() && length.toLongLong() > limit - headerBytes))
-            stopTooLarge();
-    }
-    void take() {
-        if (stoppedBecause)
-            return;
-        const qint64 room = limit - headerBytes - body.size();
-        body += reply->read(std::min(reply->bytesAvailable(), room + 1));
-        if (headerBytes + body.size() > limit)
-            stopTooLarge();
-    }
-};
-
 } // namespace
 
 QByteArray TelemetryHttpRequest::header(const QByteArray& name) const {
@@ -94,68 +37,41 @@ QByteArray TelemetryHttpResponse::header(const QByteArray& name) const {
     return findHeader(headers, name);
 }
 
-TelemetryTransport telemetryNetworkTransport() {
-    return [](TelemetryHttpRequest request, std::function<void(TelemetryHttpResponse)> completion) {
-        // One manager per thread keeps connections alive between batches; Qt deletes
-        // it when the thread ends.
-        static QThreadStorage<QNetworkAccessManager*> managers;
-        if (!managers.hasLocalData())
-            managers.setLocalData(new QNetworkAccessManager);
-        QNetworkAccessManager* manager = managers.localData();
-
-        QNetworkRequest networkRequest(request.url);
-        for (const auto& [name, value] : request.headers)
-            networkRequest.setRawHeader(name, value);
-        networkRequest.setTransferTimeout(static_cast<int>(request.timeout.count()));
-        networkRequest.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
-                                    QNetworkRequest::AlwaysNetwork);
-        networkRequest.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
-        // A followed 301/302/303 would turn the upload into a body-less GET whose
-        // answer then reads as "sent"; a 307/308 would post the events elsewhere.
-        networkRequest.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                                    QNetworkRequest::ManualRedirectPolicy);
-        QNetworkReply* reply =
-            manager->sendCustomRequest(networkRequest, request.method, request.body);
-        // Qt's network thread reads no further ahead of us than this; without a bound it
-        // goes on draining a stream after abort(), holding up the manager's other requests.
-        reply->setReadBufferSize(256 * 1024);
-
-        auto transfer = std::make_shared<AnswerTransfer>(reply, request.maxAnswerBytes);
-        QObject::connect(reply, &QNetworkReply::metaDataChanged, reply,
-                         [transfer] { transfer->headersArrived(); });
-        QObject::connect(reply, &QNetworkReply::readyRead, reply, [transfer] { transfer->take(); });
-        QObject::connect(reply, &QNetworkReply::downloadProgress, reply,
-                         [transfer](qint64 received, qint64 total) {
-                             transfer->received = received;
-                             transfer->announced = total;
-                         });
-        auto* deadline = new QTimer(reply);
-        deadline->setSingleShot(true);
-        QObject::connect(deadline, &QTimer::timeout, reply,
-                         [transfer] { transfer->stop(QStringLiteral("The request timed out.")); });
-        deadline->start(request.deadline);
-
-        QObject::connect(reply, &QNetworkReply::finished, reply,
-                         [reply, transfer, completion = std::move(completion)] {
-                             transfer->take();
-                             TelemetryHttpResponse response;
-                             const QVariant status =
-                                 reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-                             if (status.isValid())
-                                 response.statusCode = status.toInt();
-                             for (const auto& header : reply->rawHeaderPairs())
-                                 response.headers.append(header);
-                             response.body = std::move(transfer->body);
-                             if (transfer->stoppedBecause)
-                                 response.transportError = transfer->stoppedBecause;
-                             else if (isTransportFailure(reply->error(), status.isValid()))
-                                 response.transportError = reply->errorString();
-                             else if (transfer->endedEarly())
-                                 response.transportError = QStringLiteral("Connection closed");
-                             reply->deleteLater();
-                             completion(std::move(response));
-                         });
-    };
+TelemetryTransport telemetryNetworkTransport(TransferEnvironment environment) {
+    return
+        [environment = std::move(environment)](
+            TelemetryHttpRequest request, std::function<void(TelemetryHttpResponse)> completion) {
+            HttpExchangeRequest exchange;
+            exchange.url = request.url;
+            exchange.method = request.method;
+            exchange.headers = HttpHeaders(request.headers.cbegin(), request.headers.cend());
+            exchange.body = request.body;
+            exchange.limits.maxAnswerBytes = request.maxAnswerBytes;
+            exchange.limits.stallTimeout = request.timeout;
+            exchange.limits.deadline = request.deadline;
+            // A followed 301/302/303 would turn the upload into a body-less GET whose answer
+            // then reads as "sent"; a 307/308 would post the events elsewhere.
+            exchange.limits.maxRedirects = 0;
+            exchange.environment = environment;
+            HttpClient::pool(HttpClient::Lane::analytics)
+                .start([exchange = std::move(exchange), completion = std::move(completion)] {
+                    TelemetryHttpResponse response;
+                    try {
+                        HttpExchangeResponse answer = HttpClient::fetch(exchange);
+                        response.statusCode = answer.status;
+                        response.headers =
+                            TelemetryHeaders(answer.headers.cbegin(), answer.headers.cend());
+                        response.body = std::move(answer.body);
+                    } catch (const NetworkError& error) {
+                        if (error.status() > 0)
+                            response.statusCode = error.status();
+                        response.transportError = error.text();
+                    } catch (const std::exception& error) {
+                        response.transportError = QString::fromUtf8(error.what());
+                    }
+                    completion(std::move(response));
+                });
+        };
 }
 
 QList<std::pair<QByteArray, QByteArray>> telemetryRequestHeaders(const TelemetryConfig& config,

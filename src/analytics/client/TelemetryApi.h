@@ -3,6 +3,7 @@
 #include "analytics/client/TelemetryConfig.h"
 #include "analytics/client/TelemetryEvent.h"
 #include "analytics/client/TelemetryLog.h"
+#include "net/HttpExchange.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -59,10 +60,10 @@ struct TelemetryHttpResponse {
 using TelemetryTransport = std::function<void(
     TelemetryHttpRequest request, std::function<void(TelemetryHttpResponse)> completion)>;
 
-// Real HTTP through a QNetworkAccessManager kept per calling thread (that thread
-// needs an event loop); the completion runs on the calling thread. Redirects are not
-// followed: a 3xx answer is reported as it is, so the queue keeps its files.
-TelemetryTransport telemetryNetworkTransport();
+// Real HTTP over the network core, on a worker thread of its own; the completion runs
+// there. Redirects are not followed: a 3xx answer is reported as it is, so the queue
+// keeps its files. The environment is for tests (their certificate, their names).
+TelemetryTransport telemetryNetworkTransport(TransferEnvironment environment = {});
 
 // The headers every request of the client carries: JSON content, the library's
 // user agent, then the configuration's own headers, which replace ours by name.
