@@ -315,9 +315,10 @@ HttpExchangeResponse CurlTransfer::perform(const HttpExchangeRequest& request,
         const QString detail =
             QString::fromUtf8(curl_easy_strerror(result)) +
             (errorText[0] ? QStringLiteral(": ") + QString::fromUtf8(errorText) : QString());
-        // curl's own bound on a header line or block.
-        if ((result == CURLE_OUT_OF_MEMORY || result == CURLE_RECV_ERROR) &&
-            QByteArray(errorText).contains("header"))
+        // curl's own bounds on a header line (100 KB, reported as out of memory) and on a
+        // header block (300 KB) come long before a cap of megabytes.
+        if (result == CURLE_OUT_OF_MEMORY ||
+            (result == CURLE_RECV_ERROR && QByteArray(errorText).contains("header")))
             throw NetworkError(
                 NetworkError::Kind::tooLarge,
                 QStringLiteral("The server's answer has headers that are too large."), detail)
