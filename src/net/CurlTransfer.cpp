@@ -124,8 +124,10 @@ int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
     return static_cast<Receiver*>(user)->token.stop_requested() ? 1 : 0;
 }
 
+// As the address is written: an IPv6 literal in brackets.
 QString hostOf(const QUrl& url) {
-    return url.host(QUrl::FullyDecoded);
+    const QString host = url.host(QUrl::FullyDecoded);
+    return host.contains(QLatin1Char(':')) ? QLatin1Char('[') + host + QLatin1Char(']') : host;
 }
 
 // The sentence the user reads for a failed transfer; curl's own words go to detail.
@@ -196,7 +198,7 @@ HttpExchangeResponse CurlTransfer::perform(const HttpExchangeRequest& request,
     const QString scheme = request.url.scheme();
     if (!request.url.isValid() || request.url.host().isEmpty() ||
         (scheme != QLatin1String("https") &&
-         !(scheme == QLatin1String("http") && isLoopbackHost(hostOf(request.url)))))
+         !(scheme == QLatin1String("http") && isLoopbackHost(request.url.host()))))
         throw NetworkError(NetworkError::Kind::insecure,
                            QStringLiteral("Only secure (https) addresses can be reached."));
     initialiseCurlOnce();

@@ -1,5 +1,6 @@
 #include "store/HttpTransport.h"
 
+#include "model/OutsideText.h"
 #include "net/HttpClient.h"
 #include "net/NetworkError.h"
 
@@ -25,6 +26,9 @@ QCoro::Task<HttpResponse> sendOverNetwork(HttpRequest request, TransferEnvironme
         co_return HttpResponse{true, answer.status, std::move(answer.body),
                                std::move(answer.headers)};
     } catch (const NetworkError& error) {
+        if (!error.detail().isEmpty())
+            qWarning("%s: %s", qPrintable(request.url.host()),
+                     qPrintable(boundedText(error.detail(), maxMessageLength)));
         if (error.kind() != NetworkError::Kind::notHttp)
             throw;
     }

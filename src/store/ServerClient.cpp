@@ -2,6 +2,7 @@
 
 #include "async/CancellationError.h"
 #include "model/Errors.h"
+#include "model/OutsideText.h"
 #include "net/NetworkError.h"
 #include "store/ServerRecords.h"
 
@@ -12,6 +13,8 @@ namespace varno {
 const QString ServerClient::addressMessage =
     QStringLiteral("Use an HTTPS server address, or http://localhost:3000 for development.");
 const QString ServerClient::noResponseMessage = QStringLiteral("No response from Varno.");
+const QString ServerClient::unreadableMessage =
+    QStringLiteral("The server's answer could not be read.");
 const QString ServerClient::unavailableMessage =
     QStringLiteral("Varno is unavailable. Check the server address and try again.");
 
@@ -98,6 +101,12 @@ QCoro::Task<QByteArray> ServerClient::send(QString path, QByteArray method,
     } catch (const std::exception&) {
     }
     throw AppError(message);
+}
+
+AppError ServerClient::unreadableAnswer(const DecodingError& error) {
+    qWarning("The server's answer did not decode: %s",
+             qPrintable(boundedText(QString::fromUtf8(error.what()), maxMessageLength)));
+    return AppError(unreadableMessage);
 }
 
 bool ServerClient::isExpectedCancellation(std::exception_ptr error, std::stop_token token) {

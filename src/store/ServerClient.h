@@ -1,6 +1,7 @@
 #pragma once
 
 #include "async/Background.h"
+#include "model/Errors.h"
 #include "model/Json.h"
 #include "model/Records.h"
 #include "store/HttpTransport.h"
@@ -33,6 +34,7 @@ public:
     static const QString addressMessage;
     static const QString noResponseMessage;
     static const QString unavailableMessage;
+    static const QString unreadableMessage;
 
     explicit ServerClient(Inputs inputs)
         : inputs_(std::make_shared<const Inputs>(std::move(inputs))) {}
@@ -51,14 +53,24 @@ public:
                                  std::stop_token token) const;
 
     // The same, decoding T (or an optional record, where a JSON null gives nothing)
-    // from the answer; a body that does not decode throws DecodingError.
+    // from the answer; a body that does not decode throws AppError with
+    // unreadableMessage (the decoder's words go to the log).
     template <typename T>
     QCoro::Task<T> request(QString path, QByteArray method, std::optional<QByteArray> body = {},
                            std::stop_token token = {}) const {
         const QByteArray answer =
             co_await send(std::move(path), std::move(method), std::move(body), std::move(token));
-        co_return co_await decodeAnswer<T>(answer);
+        std::optional<T> decoded;
+        try {
+            decoded.emplace(co_await decodeAnswer<T>(answer));
+        } catch (const DecodingError& error) {
+            throw unreadableAnswer(error);
+        }
+        co_return std::move(*decoded);
     }
+
+    // The error for a 2xx answer that does not decode; logs what the decoder said.
+    static AppError unreadableAnswer(const DecodingError& error);
 
     // Answers up to this size are decoded where they arrive, which takes well under a
     // millisecond; larger ones on a background thread, so that a big answer never

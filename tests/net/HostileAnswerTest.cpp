@@ -165,7 +165,8 @@ TEST(HostileAnswer, EveryBrokenOrOversizedAnswerFailsThroughEveryCaller) {
          "The server's answer could not be read."},
     };
     for (const auto closeAfter : {0ms, 200ms, 1000ms}) {
-        const std::string when = closeAfter == 0ms ? "at once" : std::to_string(closeAfter.count()) + " ms later";
+        const std::string when =
+            closeAfter == 0ms ? "at once" : std::to_string(closeAfter.count()) + " ms later";
         rows.append({"chunk cut in the middle, close " + when,
                      cut(chunked + "b\r\n{\"ok\":", closeAfter), "Connection closed"});
         rows.append({"cut after a whole chunk, close " + when,
