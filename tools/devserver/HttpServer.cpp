@@ -49,8 +49,9 @@ HttpServer::HttpServer(Backend& backend, bool logRequests)
     // half a request and then nothing must not hold one for long: reads give up after
     // a second without data, and so do idle keep-alive connections (cpp-httplib keeps
     // a connection open after answering an unreadable request with 400), and a
-    // connection serves a bounded number of requests. A hundred half-sent connections
-    // then delay other clients by a few seconds, not by most of a minute.
+    // connection serves a bounded number of requests. A client that trickles its head
+    // (a line every half second) passes the read timeout, so there are more workers
+    // than such a crowd: a few hundred of them leave room for everyone else.
     server_.new_task_queue = [] { return new httplib::ThreadPool(workers); };
     server_.set_payload_max_length(maxBodyBytes);
     server_.set_read_timeout(readTimeout);

@@ -20,7 +20,8 @@ class HttpServer {
 public:
     static constexpr std::size_t maxBodyBytes = 4 * 1024 * 1024;
     static constexpr std::size_t maxDecodedBodyBytes = 16 * 1024 * 1024;
-    static constexpr std::size_t workers = 64;
+    // More than a crowd of slow clients: each open connection holds one while it is read.
+    static constexpr std::size_t workers = 512;
     static constexpr std::chrono::seconds readTimeout{1};
     static constexpr std::chrono::seconds writeTimeout{5};
     static constexpr std::chrono::seconds keepAliveTimeout{1};
