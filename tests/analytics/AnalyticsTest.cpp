@@ -1,4 +1,5 @@
 #include "analytics/Analytics.h"
+#include "analytics/client/TelemetryApi.h"
 #include "analytics/client/TelemetrySDK.h"
 #include "support/AwaitTask.h"
 #include "support/RecordingTelemetry.h"
@@ -60,7 +61,6 @@ TEST(Analytics, SetsTheClientUpWithAutomaticCaptureOff) {
 
 TEST(Analytics, ConfiguredWrapperSendsTheFourEventsGzippedToAnHttpsHostAndFollowsTheUser) {
     TemporaryHome home;
-    ScriptedHttpServer::trustCertificateProcessWide();
     ScriptedHttpServer server(ScriptedHttpServer::Scheme::https);
     server.setDefault(ScriptedResponse::reply(200, "{}"));
     // No build number or environment: those go out as "unknown" and "production".
@@ -68,7 +68,9 @@ TEST(Analytics, ConfiguredWrapperSendsTheFourEventsGzippedToAnHttpsHostAndFollow
                            {"VarnoTelemetryHost", server.url().toString()},
                            {"CFBundleShortVersionString", "1.2.3"},
                            {"CFBundleIdentifier", "app.varno"}};
-    TelemetrySDK sdk;
+    TelemetrySDK::Options options;
+    options.transport = telemetryNetworkTransport({ScriptedHttpServer::certificatePath(), {}});
+    TelemetrySDK sdk(options);
     sdk.setApplicationInfo(TelemetryApplicationInfo::fromInfoDictionary(info));
     const Analytics analytics = Analytics::configured(info, &sdk);
     ASSERT_EQ(analytics.client(), &sdk);

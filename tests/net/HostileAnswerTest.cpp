@@ -262,6 +262,27 @@ TEST(HostileAnswer, EachCallerAppliesItsOwnConfiguration) {
     }
 }
 
+// A stop of the caller's task ends a transfer that is waiting for an answer, long before
+// any of its time limits.
+TEST(HostileAnswer, AStopEndsATransferThatWaits) {
+    ScriptedHttpServer server;
+    server.setDefault(ScriptedResponse::reply(200, "{}").heldUntilReleased());
+    std::stop_source stop;
+    HttpRequest request;
+    request.url = server.url("/held");
+    request.method = "GET";
+    QCoro::Task<HttpResponse> waiting = networkTransport()(request, stop.get_token());
+    ASSERT_TRUE(server.waitForRequests(1));
+    stop.request_stop();
+    try {
+        awaitTask(std::move(waiting), 5s);
+        ADD_FAILURE() << "an answer came";
+    } catch (const NetworkError& error) {
+        EXPECT_TRUE(error.isCancelled());
+    }
+    server.release();
+}
+
 // The standard proxy variables hold for a server that is not on this machine's
 // loopback (a test name resolved to it): the request goes through the proxy, and a
 // host named in no_proxy goes straight. A certificate the system does not trust is
