@@ -81,8 +81,6 @@ MenuBarController::MenuBarController(MenuBarParts parts, QObject* parent)
     Q_ASSERT(store_);
     sync_ = std::make_unique<SyncService>(
         SyncServiceParts{store_, parts_.readSession, parts_.sleeper, parts_.syncInterval});
-    connect(sync_.get(), &SyncService::automaticSyncStarted, this,
-            &MenuBarController::automaticSyncStarted);
     if (parts_.router)
         connect(parts_.router, &CallbackRouter::unclaimedSignInLink, this,
                 &MenuBarController::showSignInLinkFromElsewhere);
@@ -195,7 +193,6 @@ void MenuBarController::createStatusItem() {
         statusItem_->setContextMenu(menu_.get());
         rebuildMenu(menu_.get()); // in the host's colours now
     }
-    emit statusItemShown();
 }
 
 void MenuBarController::applicationWillTerminate() {
@@ -511,16 +508,6 @@ void MenuBarController::rebuildMenu(QMenu* menu) {
     connect(refer, &QAction::triggered, this, &MenuBarController::referFriend);
 
     menu->addSeparator();
-    if (parts_.updater) {
-        QAction* update = menu->addAction(QStringLiteral("Check for Updates\u2026"));
-        update->setEnabled(parts_.updater->canCheckForUpdates &&
-                           parts_.updater->canCheckForUpdates());
-        connect(update, &QAction::triggered, this, [this] {
-            if (parts_.updater && parts_.updater->checkForUpdates)
-                parts_.updater->checkForUpdates();
-        });
-        menu->addSeparator();
-    }
 
     QAction* signOut =
         menu->addAction(MenuIcons::icon(Symbol::signOut, symbols), QStringLiteral("Sign out"));

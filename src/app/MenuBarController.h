@@ -38,12 +38,6 @@ class TrayIconTheme;
 class LoginItem;
 struct FriendNotice;
 
-// The optional software updater (only where one exists; none on Linux).
-struct Updater {
-    std::function<bool()> canCheckForUpdates;
-    std::function<void()> checkForUpdates;
-};
-
 // Everything the controller reaches outside itself; the defaults are the real ones.
 struct MenuBarParts {
     AppStore* store = nullptr; // not owned; outlives the controller
@@ -69,7 +63,6 @@ struct MenuBarParts {
     std::function<bool(const QString&)> writeClipboard = defaultClipboardWriter();
     Sleeper sleeper = &ContinuousClock::sleep;
     std::chrono::milliseconds syncInterval = std::chrono::seconds(60);
-    std::optional<Updater> updater;
     // "Start at Login"; none leaves the item out of the menu.
     std::shared_ptr<LoginItem> loginItem;
     // New friend requests and friends passing the user, with the "Notifications"
@@ -149,8 +142,6 @@ signals:
     // The modal alert has been put up, or a newer failure has taken over the one
     // already up (it deletes itself when dismissed).
     void alertShown(QMessageBox* alert);
-    void automaticSyncStarted();
-    void statusItemShown();
 
 private:
     void createStatusItem();

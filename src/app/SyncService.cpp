@@ -60,7 +60,6 @@ QCoro::Task<void> SyncService::restoreSession(std::stop_token token) {
         co_return;
     automaticSyncTask_ =
         Job::start([this](std::stop_token loopToken) { return syncLoop(loopToken); });
-    emit automaticSyncStarted();
 }
 
 QCoro::Task<void> SyncService::syncLoop(std::stop_token token) {

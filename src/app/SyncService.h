@@ -66,7 +66,6 @@ public:
 signals:
     // The saved session (or none) is in the store.
     void restored();
-    void automaticSyncStarted();
     // A pass of the loop ran (a pass that found the store busy did not).
     void passFinished(const SyncPass& pass);
 

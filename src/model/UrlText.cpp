@@ -49,4 +49,15 @@ UrlText UrlText::split(const QString& url) {
     return parts;
 }
 
+QString trimmedServerAddress(const QString& address) {
+    const QString text = address.trimmed();
+    qsizetype start = 0;
+    qsizetype end = text.size();
+    while (start < end && text.at(start) == QLatin1Char('/'))
+        ++start;
+    while (end > start && text.at(end - 1) == QLatin1Char('/'))
+        --end;
+    return text.mid(start, end - start);
+}
+
 } // namespace varno

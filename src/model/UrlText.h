@@ -18,4 +18,8 @@ struct UrlText {
     static UrlText split(const QString& url);
 };
 
+// A server address as the user may have written it, without the spaces and slashes
+// around it: the form requests are built on and accounts are keyed by.
+QString trimmedServerAddress(const QString& address);
+
 } // namespace varno

@@ -153,7 +153,6 @@ void AppStore::setLastSynced(std::optional<QDateTime> lastSynced) {
     if (lastSynced_ == lastSynced)
         return;
     lastSynced_ = std::move(lastSynced);
-    emit lastSyncedChanged();
 }
 
 void AppStore::setServerURL(QString serverURL) {
@@ -438,14 +437,7 @@ QCoro::Task<void> AppStore::updateFriend(QString requestId, bool accept, std::st
 std::optional<QString> AppStore::friendVisibilityAccount() const {
     if (!session_)
         return std::nullopt;
-    QString server = session_->serverURL.trimmed();
-    qsizetype start = 0;
-    qsizetype end = server.size();
-    while (start < end && server.at(start) == QLatin1Char('/'))
-        ++start;
-    while (end > start && server.at(end - 1) == QLatin1Char('/'))
-        --end;
-    return server.mid(start, end - start) + QLatin1Char('\n') + session_->user.id;
+    return trimmedServerAddress(session_->serverURL) + QLatin1Char('\n') + session_->user.id;
 }
 
 QList<LeaderboardEntry> AppStore::visibleLeaderboard() const {

@@ -20,7 +20,6 @@
 #include <optional>
 #include <stop_token>
 
-
 namespace varno {
 
 // Every outside effect of the store. Empty actions get the defaults noted here.
@@ -151,7 +150,6 @@ signals:
     void dashboardLoaded();
     void busyChanged();
     void errorChanged();
-    void lastSyncedChanged();
     void usageErrorChanged();
     void serverURLChanged();
     void hiddenFriendsChanged();

@@ -3,6 +3,7 @@
 #include "async/CancellationError.h"
 #include "model/Errors.h"
 #include "model/OutsideText.h"
+#include "model/UrlText.h"
 #include "net/NetworkError.h"
 #include "store/ServerRecords.h"
 
@@ -35,14 +36,7 @@ bool isLoopbackHost(const QString& host) {
 } // namespace
 
 QString ServerClient::baseAddress(const QString& serverURL) {
-    QString base = serverURL.trimmed();
-    qsizetype start = 0;
-    qsizetype end = base.size();
-    while (start < end && base.at(start) == QLatin1Char('/'))
-        ++start;
-    while (end > start && base.at(end - 1) == QLatin1Char('/'))
-        --end;
-    base = base.mid(start, end - start);
+    const QString base = trimmedServerAddress(serverURL);
 
     const QUrl url(base, QUrl::StrictMode);
     if (base.isEmpty() || !url.isValid() || !url.userName().isEmpty() ||

@@ -6,7 +6,6 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QFile>
-#include <QSslConfiguration>
 #include <QThread>
 #include <QTimer>
 
@@ -179,7 +178,6 @@ struct ScriptedHttpServer::State {
     Handler handler;
     QList<RecordedRequest> requests;
     quint64 releaseGeneration = 0;
-    int stalled = 0;
     qint64 rawBytes = 0;
     int rawEnded = 0;
     bool stopping = false;
@@ -281,8 +279,6 @@ bool ScriptedHttpServer::State::stall(const ScriptedResponse& script) {
     std::unique_lock lock(mutex);
     if (stopping)
         return false;
-    ++stalled;
-    changed.notify_all();
     const quint64 generation = releaseGeneration;
     const auto deadline = std::chrono::steady_clock::now() + script.delay;
     if (script.holdUntilReleased) {
@@ -294,8 +290,6 @@ bool ScriptedHttpServer::State::stall(const ScriptedResponse& script) {
     } else {
         changed.wait_until(lock, deadline, [&] { return stopping; });
     }
-    --stalled;
-    changed.notify_all();
     return !stopping;
 }
 
@@ -367,7 +361,8 @@ ScriptedHttpServer::ScriptedHttpServer(Scheme scheme) : state_(std::make_shared<
     state_->scheme = scheme;
     if (scheme == Scheme::https) {
         const QByteArray cert = QFile::encodeName(certificatePath());
-        const QByteArray key = QFile::encodeName(privateKeyPath());
+        const QByteArray key =
+            QFile::encodeName(certificateFolder() + QStringLiteral("localhost.key"));
         state_->server = std::make_unique<httplib::SSLServer>(cert.constData(), key.constData());
     } else {
         state_->server = std::make_unique<httplib::Server>();
@@ -443,22 +438,12 @@ void ScriptedHttpServer::setHandler(Handler handler) {
     state_->handler = std::move(handler);
 }
 
-int ScriptedHttpServer::queuedCount() const {
-    std::lock_guard lock(state_->mutex);
-    return static_cast<int>(state_->queue.size());
-}
-
 void ScriptedHttpServer::release() {
     {
         std::lock_guard lock(state_->mutex);
         ++state_->releaseGeneration;
     }
     state_->changed.notify_all();
-}
-
-int ScriptedHttpServer::stalledCount() const {
-    std::lock_guard lock(state_->mutex);
-    return state_->stalled;
 }
 
 qint64 ScriptedHttpServer::rawBytesWritten() const {
@@ -530,24 +515,6 @@ void ScriptedHttpServer::stop() {
 
 QString ScriptedHttpServer::certificatePath() {
     return certificateFolder() + QStringLiteral("localhost.crt");
-}
-
-QString ScriptedHttpServer::privateKeyPath() {
-    return certificateFolder() + QStringLiteral("localhost.key");
-}
-
-QSslCertificate ScriptedHttpServer::certificate() {
-    const QList<QSslCertificate> certificates = QSslCertificate::fromPath(certificatePath());
-    return certificates.isEmpty() ? QSslCertificate() : certificates.first();
-}
-
-void ScriptedHttpServer::trustCertificateProcessWide() {
-    static std::once_flag once;
-    std::call_once(once, [] {
-        QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
-        configuration.addCaCertificate(certificate());
-        QSslConfiguration::setDefaultConfiguration(configuration);
-    });
 }
 
 } // namespace varno::test

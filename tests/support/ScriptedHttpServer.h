@@ -3,7 +3,6 @@
 #include <QByteArray>
 #include <QList>
 #include <QPair>
-#include <QSslCertificate>
 #include <QString>
 #include <QUrl>
 
@@ -108,13 +107,10 @@ public:
     void enqueue(ScriptedResponse response);
     void setDefault(ScriptedResponse response);
     void setHandler(Handler handler); // an empty handler removes it
-    int queuedCount() const;
 
     // Lets every request that is held at this moment go on. Requests held later
     // wait for the next release().
     void release();
-    // Requests currently waiting (for a delay or a release).
-    int stalledCount() const;
 
     // Bytes written by raw answers so far, and how many raw answers have ended (their
     // script returned, because it was done or the client went away).
@@ -127,7 +123,7 @@ public:
     void clearRequests();
     // Waits until at least count requests have arrived (counting from the last
     // clearRequests). On a thread with an event loop the loop keeps turning while it
-    // waits, so a QNetworkAccessManager on that thread can make progress.
+    // waits, so a client on that thread can make progress.
     bool waitForRequests(int count,
                          std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
 
@@ -135,14 +131,9 @@ public:
     // returns once the server's threads have finished. Safe to call twice.
     void stop();
 
-    // The self-signed test certificate the https mode serves (valid for 127.0.0.1 and
-    // localhost) and its private key, under tests/support/certs.
+    // The self-signed test certificate the https mode serves (valid for 127.0.0.1,
+    // localhost and varno.test), under tests/support/certs.
     static QString certificatePath();
-    static QString privateKeyPath();
-    static QSslCertificate certificate();
-    // Adds the test certificate to this process's default TLS configuration, so every
-    // QNetworkAccessManager created afterwards trusts the https mode. Idempotent.
-    static void trustCertificateProcessWide();
 
     struct State;
 
