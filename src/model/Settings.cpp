@@ -34,7 +34,19 @@ void writeMap(QSettings& defaults, const QString& key, const QVariantMap& map) {
     defaults.sync();
 }
 
+#ifdef Q_OS_DARWIN
+constexpr bool nativeFormatIsIni = false; // CFPreferences, with a cache of its own
+#else
+constexpr bool nativeFormatIsIni = true;
+#endif
+
 } // namespace
+
+QString iniFileOf(const QSettings& defaults) {
+    const bool ini = defaults.format() == QSettings::IniFormat ||
+                     (defaults.format() == QSettings::NativeFormat && nativeFormatIsIni);
+    return ini ? defaults.fileName() : QString();
+}
 
 std::unique_ptr<QSettings> openStandardSettings() {
     auto settings = std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,

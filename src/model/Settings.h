@@ -48,6 +48,11 @@ void writeHiddenFriends(QSettings& defaults, const QMap<QString, QStringList>& m
 QVariantMap readFriendNewsByAccount(const QSettings& defaults);
 void writeFriendNewsByAccount(QSettings& defaults, const QVariantMap& records);
 
+// The INI file behind these settings, for a QSettings of its own on another thread
+// (QSettings objects are reentrant, and those on one file share what they hold); empty
+// where the settings are no such file (macOS's native store).
+QString iniFileOf(const QSettings& defaults);
+
 // Whether desktop notifications are on: on unless the user turned them off. A value
 // that is neither a boolean nor the text "true" or "false" counts as on.
 bool readNotificationsEnabled(const QSettings& defaults);

@@ -1,8 +1,12 @@
 #include "store/FriendNewsWatcher.h"
 
+#include "async/Background.h"
+#include "async/Job.h"
 #include "model/Formatting.h"
 #include "model/Settings.h"
 #include "store/AppStore.h"
+
+#include <algorithm>
 
 namespace varno {
 
@@ -18,7 +22,55 @@ QVariantMap readRecords(const QSettings& defaults) {
     return records;
 }
 
+struct Decided {
+    QList<FriendNotice> notices;
+    std::optional<QVariantMap> toStore; // the records, when they changed
+};
+
+// One load against the stored records.
+Decided decide(QVariantMap records, const FriendNews::Input& load) {
+    const std::optional<SeenFriendNews> stored =
+        SeenFriendNews::fromVariant(records.value(load.account));
+    FriendNews::Input input = load;
+    input.seen = stored.value_or(SeenFriendNews{});
+    FriendNews::Result result = FriendNews::decide(input);
+    // "below" is a set: kept sorted, friends moving about below the user change nothing
+    // stored (an older Varno kept it in rank order; both read the same).
+    std::sort(result.seen.below.begin(), result.seen.below.end());
+    std::optional<SeenFriendNews> before = stored;
+    if (before)
+        std::sort(before->below.begin(), before->below.end());
+    Decided out{std::move(result.notices), std::nullopt};
+    if (result.seen != before) {
+        records.insert(load.account, result.seen.toVariant());
+        out.toStore = std::move(records);
+    }
+    return out;
+}
+
 } // namespace
+
+// Reads, decides and writes on a worker, through a settings handle of its own where
+// the settings are a file (QSettings objects on one file may live on different threads).
+QCoro::Task<void> decideInBackground(QPointer<FriendNewsWatcher> self,
+                                     std::shared_ptr<FriendNews::Input> input, QString iniFile,
+                                     std::optional<QVariantMap> records, std::stop_token token) {
+    const auto work = [input, iniFile, records](std::stop_token) mutable {
+        // Taken here, so that a dashboard this was the last to hold is freed here too.
+        const FriendNews::Input load = std::move(*input);
+        if (iniFile.isEmpty())
+            return decide(std::move(*records), load);
+        QSettings own(iniFile, QSettings::IniFormat);
+        Decided out = decide(readRecords(own), load);
+        if (out.toStore)
+            settings::writeFriendNewsByAccount(own, *out.toStore);
+        out.toStore.reset();
+        return out;
+    };
+    Decided out = co_await runInBackground(work, token);
+    if (self)
+        self->decided(out.notices, std::move(out.toStore));
+}
 
 FriendNewsWatcher::FriendNewsWatcher(AppStore* store, QSettings* defaults, Clock clock,
                                      QObject* parent)
@@ -28,6 +80,11 @@ FriendNewsWatcher::FriendNewsWatcher(AppStore* store, QSettings* defaults, Clock
     // Sign-in, sign-out, restoration at launch, a rejected session: whatever the
     // next load shows is old news to this run.
     connect(store_, &AppStore::sessionChanged, this, [this] { previousAccount_.reset(); });
+}
+
+FriendNewsWatcher::~FriendNewsWatcher() {
+    if (deciding_)
+        deciding_->cancel();
 }
 
 void FriendNewsWatcher::setEnabled(bool enabled) {
@@ -49,26 +106,52 @@ void FriendNewsWatcher::dashboardLoaded() {
     if (!account || !dashboard)
         return;
 
-    QVariantMap records = readRecords(*defaults_);
-    const std::optional<SeenFriendNews> stored =
-        SeenFriendNews::fromVariant(records.value(*account));
     FriendNews::Input input;
     input.account = *account;
     input.previousAccount = previousAccount_;
-    input.seen = stored.value_or(SeenFriendNews{});
     input.dashboard = *dashboard;
     input.hidden = store_->hiddenFriendsByAccount().value(*account);
     input.today = today();
     input.enabled = enabled_;
-    const FriendNews::Result result = FriendNews::decide(input);
     previousAccount_ = *account;
+    // A load still waiting is superseded: comparing the newer one with what is stored
+    // finds the same passes and requests. One that was only to record makes the newer
+    // one only record.
+    if (pending_ && pending_->previousAccount != pending_->account)
+        input.previousAccount.reset();
+    pending_ = std::move(input);
+    decidePending();
+}
 
-    if (result.seen != stored) {
-        records.insert(*account, result.seen.toVariant());
-        settings::writeFriendNewsByAccount(*defaults_, records);
+void FriendNewsWatcher::decidePending() {
+    if (deciding_ || !pending_)
+        return;
+    FriendNews::Input input = std::move(*pending_);
+    pending_.reset();
+    if (input.dashboard.leaderboard.size() + input.dashboard.requests.size() <= inlineRows) {
+        Decided out = decide(readRecords(*defaults_), input);
+        decided(out.notices, std::move(out.toStore));
+        return;
     }
-    for (const FriendNotice& notice : result.notices)
+    const QString iniFile = settings::iniFileOf(*defaults_);
+    std::optional<QVariantMap> records;
+    if (iniFile.isEmpty())
+        records = readRecords(*defaults_);
+    auto held = std::make_shared<FriendNews::Input>(std::move(input));
+    deciding_ = Job::start(
+        [self = QPointer<FriendNewsWatcher>(this), held, iniFile, records](std::stop_token token) {
+            return decideInBackground(self, held, iniFile, records, token);
+        });
+}
+
+void FriendNewsWatcher::decided(const QList<FriendNotice>& notices,
+                                std::optional<QVariantMap> toStore) {
+    deciding_.reset();
+    if (toStore)
+        settings::writeFriendNewsByAccount(*defaults_, *toStore);
+    for (const FriendNotice& notice : notices)
         emit this->notice(notice);
+    decidePending();
 }
 
 } // namespace varno
