@@ -182,16 +182,29 @@ QByteArray prepareNumbers(const QByteArray& bytes) {
     return out;
 }
 
+// A long array left as text is a marker string too: U+0000, U+0001 and its index.
+const QChar lazyChar = QChar(u'\1');
+
+bool isLazyMarker(const QJsonValue& value) {
+    if (!value.isString())
+        return false;
+    const QString text = value.toString();
+    return text.size() > 2 && text.at(0) == markerChar && text.at(1) == lazyChar;
+}
+
 bool isNumberMarker(const QJsonValue& value) {
     if (!value.isString())
         return false;
     const QString text = value.toString();
-    return text.size() > 1 && text.at(0) == markerChar && text.at(1) != markerChar;
+    return text.size() > 1 && text.at(0) == markerChar && text.at(1) != markerChar &&
+           text.at(1) != lazyChar;
 }
 
 QString describeType(const QJsonValue& value) {
     if (isNumberMarker(value))
         return QStringLiteral("a number");
+    if (isLazyMarker(value))
+        return QStringLiteral("an array");
     switch (value.type()) {
     case QJsonValue::Null:
         return QStringLiteral("null");
@@ -211,7 +224,166 @@ QString describeType(const QJsonValue& value) {
     return QStringLiteral("an unknown value");
 }
 
+// Arrays whose text is longer than this are parsed an element at a time.
+constexpr qsizetype lazyArrayBytes = 64 * 1024;
+
+// The text of an element of a long array (a slice of the document) as a value; none
+// when it is not exactly one valid JSON value.
+std::optional<QJsonValue> parseElement(const QByteArray& text, qsizetype from, qsizetype to) {
+    const QByteArray slice(text.constData() + from, to - from);
+    const QByteArray trimmed = slice.trimmed();
+    QJsonParseError error{};
+    if (trimmed.startsWith('{') || trimmed.startsWith('[')) {
+        const QJsonDocument doc = QJsonDocument::fromJson(slice, &error);
+        if (error.error != QJsonParseError::NoError)
+            return std::nullopt;
+        return doc.isObject() ? QJsonValue(doc.object()) : QJsonValue(doc.array());
+    }
+    const QJsonDocument doc = QJsonDocument::fromJson('[' + slice + ']', &error);
+    if (error.error != QJsonParseError::NoError || doc.array().size() != 1)
+        return std::nullopt;
+    return doc.array().at(0);
+}
+
 } // namespace
+
+namespace detail {
+
+struct LazyArrays {
+    struct Array {
+        QList<std::pair<qsizetype, qsizetype>> elements; // [from, to) in text
+        bool read = false;
+    };
+    QByteArray text; // with its numbers prepared
+    std::vector<Array> arrays;
+};
+
+namespace {
+
+// The text with each long array that lies in no other long array replaced by a lazy
+// marker; the arrays' element boundaries go to `lazy`. Strings are skipped whole, so
+// brackets and commas in them count for nothing.
+QByteArray outlineLongArrays(const QByteArray& text, LazyArrays& lazy) {
+    struct Open {
+        qsizetype start;
+        bool array;
+        std::vector<qsizetype> commas;
+    };
+    struct Long {
+        qsizetype start, end; // the brackets
+        std::vector<qsizetype> commas;
+    };
+    std::vector<Open> open;
+    std::vector<Long> found;
+    const qsizetype size = text.size();
+    const char* data = text.constData();
+    for (qsizetype i = 0; i < size; ++i) {
+        const char c = data[i];
+        if (c == '"') {
+            for (++i; i < size && data[i] != '"'; ++i)
+                if (data[i] == '\\')
+                    ++i;
+        } else if (c == '{' || c == '[') {
+            open.push_back({i, c == '[', {}});
+        } else if (c == ',') {
+            if (!open.empty() && open.back().array)
+                open.back().commas.push_back(i);
+        } else if ((c == '}' || c == ']') && !open.empty()) {
+            Open closed = std::move(open.back());
+            open.pop_back();
+            if (closed.array && c == ']' && i - closed.start > lazyArrayBytes) {
+                while (!found.empty() && found.back().start > closed.start)
+                    found.pop_back();
+                found.push_back({closed.start, i, std::move(closed.commas)});
+            }
+        }
+    }
+    if (found.empty())
+        return text;
+
+    QByteArray outline;
+    qsizetype copied = 0;
+    for (const Long& array : found) {
+        LazyArrays::Array elements;
+        qsizetype from = array.start + 1;
+        for (qsizetype comma : array.commas) {
+            elements.elements.append({from, comma});
+            from = comma + 1;
+        }
+        if (!array.commas.empty() ||
+            !QByteArray::fromRawData(data + from, array.end - from).trimmed().isEmpty())
+            elements.elements.append({from, array.end});
+        outline.append(data + copied, array.start - copied);
+        outline.append("\"\\u0000\\u0001" + QByteArray::number(qsizetype(lazy.arrays.size())) +
+                       '"');
+        copied = array.end + 1;
+        lazy.arrays.push_back(std::move(elements));
+    }
+    outline.append(data + copied, size - copied);
+    return outline;
+}
+
+} // namespace
+
+JsonNode parseJsonDocumentLazily(const QByteArray& bytes) {
+    if (bytes.size() <= lazyArrayBytes)
+        return parseJsonDocument(bytes);
+    auto lazy = std::make_shared<LazyArrays>();
+    lazy->text = prepareNumbers(bytes);
+    const QByteArray outline = outlineLongArrays(lazy->text, *lazy);
+    if (lazy->arrays.empty())
+        return parseJsonDocument(bytes);
+    QJsonParseError error{};
+    const QJsonDocument doc = QJsonDocument::fromJson('[' + outline + ']', &error);
+    if (error.error != QJsonParseError::NoError || !doc.isArray() || doc.array().size() != 1)
+        return parseJsonDocument(bytes); // which says what is wrong, where
+    return JsonNode(doc.array().at(0), QStringLiteral("$"), std::move(lazy));
+}
+
+} // namespace detail
+
+std::optional<qsizetype> JsonNode::lazyIndex() const {
+    if (!lazy_ || !isLazyMarker(value_))
+        return std::nullopt;
+    return value_.toString().mid(2).toLongLong();
+}
+
+qsizetype JsonNode::arraySize() const {
+    if (const std::optional<qsizetype> index = lazyIndex())
+        return lazy_->arrays[std::size_t(*index)].elements.size();
+    return arrayValue().size();
+}
+
+JsonNode JsonNode::element(qsizetype index) const {
+    const QString path = path_ + QStringLiteral("[%1]").arg(index);
+    const std::optional<qsizetype> lazy = lazyIndex();
+    if (!lazy)
+        return JsonNode(arrayValue().at(index), path, lazy_);
+    const auto [from, to] = lazy_->arrays[std::size_t(*lazy)].elements[index];
+    std::optional<QJsonValue> value = parseElement(lazy_->text, from, to);
+    if (!value)
+        throw detail::InvalidElement();
+    return JsonNode(std::move(*value), path, lazy_);
+}
+
+void JsonNode::markRead() const {
+    if (const std::optional<qsizetype> index = lazyIndex())
+        lazy_->arrays[std::size_t(*index)].read = true;
+}
+
+void JsonNode::checkUnreadArrays(const QByteArray& bytes) const {
+    if (!lazy_)
+        return;
+    for (const detail::LazyArrays::Array& array : lazy_->arrays) {
+        if (array.read)
+            continue;
+        for (const auto& [from, to] : array.elements)
+            if (!parseElement(lazy_->text, from, to)) {
+                parseJsonDocument(bytes); // throws the JSON error of the whole text
+                return;
+            }
+    }
+}
 
 void JsonNode::fail(const QString& expected) const {
     throw DecodingError(QStringLiteral("expected %1 at %2 but found %3")
@@ -219,7 +391,7 @@ void JsonNode::fail(const QString& expected) const {
 }
 
 QString JsonNode::string() const {
-    if (!value_.isString() || isNumberMarker(value_))
+    if (!value_.isString() || isNumberMarker(value_) || isLazyMarker(value_))
         fail(QStringLiteral("a string"));
     QString text = value_.toString();
     if (text.startsWith(markerChar))
@@ -257,7 +429,7 @@ QJsonArray JsonNode::arrayValue() const {
 
 JsonNode JsonNode::member(const QString& key) const {
     const QJsonObject object = objectValue();
-    return JsonNode(object.value(key), path_ + QLatin1Char('.') + key);
+    return JsonNode(object.value(key), path_ + QLatin1Char('.') + key, lazy_);
 }
 
 JsonNode JsonNode::required(const QString& key) const {

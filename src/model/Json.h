@@ -9,16 +9,22 @@
 #include <QList>
 #include <QString>
 
+#include <memory>
 #include <optional>
 
 namespace varno {
+
+namespace detail {
+struct LazyArrays;
+}
 
 // A position in a JSON document being decoded under the strict record rules:
 // unknown members are ignored; a required member that is missing, null or of the
 // wrong type fails the whole document; integers must be whole and fit in 64 bits.
 class JsonNode {
 public:
-    JsonNode(QJsonValue value, QString path) : value_(std::move(value)), path_(std::move(path)) {}
+    JsonNode(QJsonValue value, QString path, std::shared_ptr<detail::LazyArrays> lazy = {})
+        : value_(std::move(value)), path_(std::move(path)), lazy_(std::move(lazy)) {}
 
     const QString& path() const { return path_; }
     bool isNull() const { return value_.isNull(); }
@@ -51,43 +57,86 @@ public:
 
     // This node as an array whose every element decodes as T.
     template <typename T> QList<T> list() const {
-        const QJsonArray array = arrayValue();
+        const qsizetype count = arraySize();
         QList<T> out;
-        out.reserve(array.size());
-        for (qsizetype i = 0; i < array.size(); ++i)
-            out.append(T::decode(JsonNode(array.at(i), path_ + QStringLiteral("[%1]").arg(i))));
+        out.reserve(count);
+        for (qsizetype i = 0; i < count; ++i)
+            out.append(T::decode(element(i)));
+        markRead();
         return out;
     }
 
-    QJsonObject objectValue() const;
-    QJsonArray arrayValue() const;
+    // Whether every array left unparsed by the decoding is valid JSON; the whole
+    // text's JSON error when one is not. For decodeDocument.
+    void checkUnreadArrays(const QByteArray& bytes) const;
 
 private:
     bool isAbsentOrNull() const { return value_.isUndefined() || value_.isNull(); }
+    QJsonObject objectValue() const;
+    QJsonArray arrayValue() const;
+    qsizetype arraySize() const;
+    JsonNode element(qsizetype index) const;
+    void markRead() const;
+    // The index of this node's array among the lazily parsed ones, if it is one.
+    std::optional<qsizetype> lazyIndex() const;
     JsonNode required(const QString& key) const;
     [[noreturn]] void fail(const QString& expected) const;
 
     QJsonValue value_;
     QString path_;
+    std::shared_ptr<detail::LazyArrays> lazy_;
 };
 
 // Parses a whole document (any JSON value at the top, including the literal null).
 JsonNode parseJsonDocument(const QByteArray& bytes);
 
+namespace detail {
+
+// An element of a lazily parsed array that is not valid JSON.
+struct InvalidElement {};
+
+// The document with each long array (its text over 64 KB) left as text, its elements
+// parsed one at a time as they are decoded: a document model of a 15 MB answer is
+// about five times its size, one row's is a few hundred bytes.
+JsonNode parseJsonDocumentLazily(const QByteArray& bytes);
+
+// decode(root) with the long arrays parsed as they are read, and the same outcome as
+// decoding the whole document: invalid JSON anywhere is the JSON error, whatever
+// decoding error an earlier element gave.
+template <typename F> auto decodeDocument(const QByteArray& bytes, F decode) {
+    std::optional<JsonNode> root;
+    try {
+        root.emplace(parseJsonDocumentLazily(bytes));
+        auto out = decode(*root);
+        root->checkUnreadArrays(bytes);
+        return out;
+    } catch (const InvalidElement&) {
+    } catch (const DecodingError&) {
+        if (root)
+            root->checkUnreadArrays(bytes);
+        throw;
+    }
+    return decode(parseJsonDocument(bytes)); // throws the JSON error of the whole text
+}
+
+} // namespace detail
+
 template <typename T> T decodeJson(const QByteArray& bytes) {
-    return T::decode(parseJsonDocument(bytes));
+    return detail::decodeDocument(bytes, [](const JsonNode& root) { return T::decode(root); });
 }
 
 // A document that may be the JSON literal null, which yields nothing.
 template <typename T> std::optional<T> decodeOptionalJson(const QByteArray& bytes) {
-    JsonNode root = parseJsonDocument(bytes);
-    if (root.isNull())
-        return std::nullopt;
-    return T::decode(root);
+    return detail::decodeDocument(bytes, [](const JsonNode& root) -> std::optional<T> {
+        if (root.isNull())
+            return std::nullopt;
+        return T::decode(root);
+    });
 }
 
 template <typename T> QList<T> decodeJsonList(const QByteArray& bytes) {
-    return parseJsonDocument(bytes).template list<T>();
+    return detail::decodeDocument(bytes,
+                                  [](const JsonNode& root) { return root.template list<T>(); });
 }
 
 // Writes one JSON object with its members in the order they are added (QJsonObject

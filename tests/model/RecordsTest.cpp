@@ -22,6 +22,17 @@ QByteArray dashboard(const QByteArray& leaderboard, const QByteArray& tail = {})
            "}";
 }
 
+// A leaderboard of 1,000 entries (over 100 KB, so parsed an entry at a time), whose
+// names hold what a bracket counter could trip on; entry `at` replaced when given.
+QByteArray longBoard(int at = -1, const QByteArray& replacement = {}) {
+    QList<QByteArray> entries;
+    for (int i = 0; i < 1000; ++i)
+        entries << (i == at ? replacement
+                            : entry().replace("\"Bo\"",
+                                              R"("B\"o],[{\\)" + QByteArray::number(i) + "\""));
+    return entries.join(',');
+}
+
 std::string decodeFailure(const std::function<void()>& decode) {
     try {
         decode();
@@ -51,6 +62,14 @@ TEST(Records, DashboardOptionalMembersAndUnknownMembers) {
     EXPECT_EQ(r, (FriendRequest{"r1", "Cy", true, false}));
 }
 
+TEST(Records, LongListsDecodeAsTheWholeDocument) {
+    const QByteArray json = dashboard(longBoard(), R"(,"x":[)" + longBoard() + "]");
+    const Dashboard whole = Dashboard::decode(parseJsonDocument(json));
+    ASSERT_EQ(whole.leaderboard.size(), 1000);
+    EXPECT_EQ(whole.leaderboard[999].name, R"(B"o],[{\999)");
+    EXPECT_EQ(decodeJson<Dashboard>(json), whole);
+}
+
 TEST(Records, StrictFailuresNameWhatAndWhere) {
     struct Case {
         const char* name;
@@ -78,6 +97,20 @@ TEST(Records, StrictFailuresNameWhatAndWhere) {
         {"not JSON", "{\"user\":", "the data is not valid JSON"},
         {"empty", "", "the data is empty, not JSON"},
         {"two values", "{} {}", "the data is not valid JSON"},
+        // A long list is read an entry at a time, with the same verdicts.
+        {"long list, an entry deep inside",
+         dashboard(longBoard(700, entry().replace("\"codex\":10", "\"codex\":1.5"))),
+         "expected a whole 64-bit integer at $.leaderboard[700].codex but found 1.5"},
+        {"long list, a wrong entry before broken JSON",
+         dashboard(longBoard(3, R"({"id":7})") + ",{]"), "the data is not valid JSON"},
+        {"long list, an empty entry", dashboard(longBoard(999, "")), "the data is not valid JSON"},
+        {"long list, two values in one entry", dashboard(longBoard(5, entry() + entry())),
+         "the data is not valid JSON"},
+        {"long list nobody reads, broken",
+         dashboard(entry(), ",\"x\":[" + longBoard(9, "[}") + "]"), "the data is not valid JSON"},
+        {"long list where text belongs",
+         dashboard(entry(), ",\"referralCode\":[" + longBoard() + "]"),
+         "expected a string at $.referralCode but found an array"},
     };
     for (const Case& c : cases) {
         const std::string message = decodeFailure([&] { decodeJson<Dashboard>(c.json); });
