@@ -13,6 +13,7 @@
 // processor-time column is what the main thread itself spent).
 
 #include "LoopbackStore.h"
+#include "async/Memory.h"
 #include "store/FriendNewsWatcher.h"
 #include "support/AwaitTask.h"
 #include "support/EventLoopProbe.h"
@@ -111,6 +112,7 @@ struct Result {
 int measure(int argc, char** argv, int rows, const QString& base, bool withNews) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    memory::limitArenas(); // as the app's main() does
     QApplication app(argc, argv);
     bench::LoopbackStore loopback(base + '/' + QString::number(rows));
     AppStore& store = *loopback.store;

@@ -1,11 +1,13 @@
 #include "app/PrintUsageCommand.h"
 #include "app/VarnoApp.h"
+#include "async/Memory.h"
 #include "model/Settings.h"
 
 #include <QCoreApplication>
 #include <QStringList>
 
 int main(int argc, char* argv[]) {
+    varno::memory::limitArenas();
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));

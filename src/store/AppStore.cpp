@@ -2,6 +2,7 @@
 
 #include "async/CancellationError.h"
 #include "async/Job.h"
+#include "async/Memory.h"
 #include "auth/GitHubLogin.h"
 #include "auth/SessionKeychain.h"
 #include "auth/SignInCancelled.h"
@@ -124,7 +125,10 @@ void AppStore::setDashboard(std::optional<Dashboard> dashboard) {
     // handing it over is cheap).
     if (previous && previous->leaderboard.size() + previous->requests.size() > 1000) {
         auto held = std::make_shared<std::optional<Dashboard>>(std::move(previous));
-        QThreadPool::globalInstance()->start([held = std::move(held)] { held->reset(); });
+        QThreadPool::globalInstance()->start([held = std::move(held)] {
+            held->reset();
+            memory::releaseFreePages();
+        });
     }
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "async/Memory.h"
 #include "ui/ListDiff.h"
 
 #include <QAbstractListModel>
@@ -77,7 +78,10 @@ protected:
         if (value.size() < 1000)
             return;
         auto held = std::make_shared<std::decay_t<T>>(std::forward<T>(value));
-        QThreadPool::globalInstance()->start([held = std::move(held)]() mutable { held.reset(); });
+        QThreadPool::globalInstance()->start([held = std::move(held)]() mutable {
+            held.reset();
+            memory::releaseFreePages();
+        });
     }
 
 private:

@@ -1,0 +1,10 @@
+// SPDX-License-Identifier: MIT
+#include "async/Memory.h"
+
+namespace varno::memory {
+
+// The system allocators elsewhere give memory back by themselves.
+void limitArenas() {}
+void releaseFreePages() {}
+
+} // namespace varno::memory
