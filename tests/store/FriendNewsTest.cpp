@@ -272,6 +272,32 @@ TEST(FriendNews, LoadsAnnounceOnceAndARestartOrSignOutRepeatsNothing) {
     load(board({me, bob(10)}));
     load(board({bob(5000), me}));
     EXPECT_EQ(shown, QStringList{"Bob passed you | 5K tokens vs your 1K"});
+
+    // A long dashboard is read, compared and written on a worker; the friends below
+    // are kept as a set (sorted), whatever their order.
+    shown.clear();
+    h.clock = h.clock.addDays(1);
+    QByteArray many;
+    for (int i = FriendNewsWatcher::inlineRows; i > 0; --i)
+        many += R"(,{"id":"f)" + QByteArray::number(i) +
+                R"(","name":"F","isMe":false,"codex":0,"claude":0,"total":1})";
+    const auto settle = [&] {
+        QDeadlineTimer deadline(10'000);
+        while (watcher->isDeciding() && !deadline.hasExpired())
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        ASSERT_FALSE(watcher->isDeciding());
+    };
+    load(dashboardWith(me + "," + bob(10) + many, ""));
+    settle();
+    load(dashboardWith(bob(5000) + "," + me + many, ""));
+    settle();
+    EXPECT_EQ(shown, QStringList{"Bob passed you | 5K tokens vs your 1K"});
+    const QStringList below =
+        SeenFriendNews::fromVariant(settings::readFriendNewsByAccount(*h.settings).value(key))
+            .value_or(SeenFriendNews{})
+            .below;
+    EXPECT_EQ(below.size(), FriendNewsWatcher::inlineRows);
+    EXPECT_TRUE(std::is_sorted(below.begin(), below.end()));
 }
 
 TEST(FriendNews, AStoredRecordOfAnotherShapeIsReplaced) {
