@@ -58,6 +58,8 @@ QString describeRegistration(const SchemeRegistration& result) {
     case Status::Installed:
         return QStringLiteral("Nothing to do: Varno's installed desktop entry opens varno:// "
                               "links.\n");
+    case Status::EntryKept:
+        return QStringLiteral("Nothing to do: Varno's desktop entry is in place.\n");
     case Status::NotNeeded:
         return QStringLiteral("Nothing to do: the application bundle registers varno:// links.\n");
     case Status::Failed:

@@ -6,7 +6,9 @@ QThreadPool& blockingPool() {
     static QThreadPool* pool = [] {
         auto* p = new QThreadPool();
         p->setMaxThreadCount(16);
-        p->setExpiryTimeout(30000);
+        // Longer than the minute between syncs: an idle thread waits without waking,
+        // where one let go after 30 s was made again at every sync.
+        p->setExpiryTimeout(5 * 60 * 1000);
         return p;
     }();
     return *pool;

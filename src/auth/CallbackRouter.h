@@ -81,6 +81,7 @@ struct SchemeRegistration {
         ToolMissing,    // no xdg-mime: the entry is installed, the default not set
         NotNeeded,      // this platform registers through the application bundle
         Installed,      // the installed desktop entry of this program registers it
+        EntryKept,      // our entry from an earlier start is there: asked then, not again
         Failed,
     };
     Status status = Status::Failed;

@@ -108,7 +108,11 @@ SchemeRegistration registerSchemeHandler(const SchemeRegistrationOptions& option
                 options.run(QStringLiteral("update-desktop-database"),
                             {options.applicationsDirectory}, options.toolTimeLimit);
         }
-    } else if (!present || options.replaceExisting) {
+    } else if (present && !options.replaceExisting) {
+        // The start that installed it asked xdg-mime; asking at every start cost
+        // over a dozen child processes.
+        return {Status::EntryKept, QString()};
+    } else {
         if (!QDir().mkpath(options.applicationsDirectory))
             return {Status::Failed,
                     QStringLiteral("Could not create %1.").arg(options.applicationsDirectory)};

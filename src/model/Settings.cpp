@@ -75,9 +75,9 @@ QString chooseServerURL(const QSettings& standard, const QVariantMap& bundleInfo
 
 QString loadOrCreateDeviceId(QSettings& defaults) {
     const QVariant stored = defaults.value(deviceIdKey);
-    const QString id = isText(stored)
-                           ? stored.toString()
-                           : QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+    if (isText(stored))
+        return stored.toString(); // rewriting it unchanged cost every start a file write
+    const QString id = QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
     defaults.setValue(deviceIdKey, id);
     defaults.sync();
     return id;

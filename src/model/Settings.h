@@ -30,8 +30,8 @@ std::unique_ptr<QSettings> openStandardSettings();
 // the server client checks it on every request.
 QString chooseServerURL(const QSettings& standard, const QVariantMap& bundleInfo);
 
-// This installation's id: the stored text, or a new upper-case UUID. Either way it
-// is written back, so it stays the same until the settings are deleted.
+// This installation's id: the stored text, or a new upper-case UUID, which is
+// stored, so it stays the same until the settings are deleted.
 QString loadOrCreateDeviceId(QSettings& defaults);
 
 // Rewrites the maps that an older Varno stored as binary values (an INI file shows

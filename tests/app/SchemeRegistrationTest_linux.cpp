@@ -65,6 +65,16 @@ TEST(SchemeRegistration, BecomesTheHandlerOnlyWhenNobodyElseIs) {
         EXPECT_TRUE(entry.contains("\nExec=\"/home/a b/varno\" %u\n")) << entry.constData();
         EXPECT_TRUE(entry.contains("\nTryExec=/home/a b/varno\n")) << "not the packaged name";
         EXPECT_TRUE(entry.contains("Exec=leave-me %u")) << "other groups are left alone";
+
+        // Later starts find the entry and ask nobody: no child process at all.
+        int runs = 0;
+        options.run = [&runs, run = options.run](const QString& program, const QStringList& args,
+                                                 std::chrono::milliseconds limit) {
+            ++runs;
+            return run(program, args, limit);
+        };
+        EXPECT_EQ(registerSchemeHandler(options).status, Status::EntryKept);
+        EXPECT_EQ(runs, 0);
     }
 }
 

@@ -8,6 +8,8 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 using namespace varno;
 
 namespace {
@@ -46,7 +48,14 @@ TEST(Settings, DeviceIdIsMadeOnceAndSurvivesRestarts) {
                     .match(first)
                     .hasMatch())
         << first.toStdString();
+    // Read back, it is not written again: the file is the very same one.
+    const auto inode = [&] {
+        struct stat st {};
+        return ::stat(QFile::encodeName(file.path()).constData(), &st) == 0 ? st.st_ino : 0;
+    };
+    const auto before = inode();
     EXPECT_EQ(settings::loadOrCreateDeviceId(*file.open()), first);
+    EXPECT_EQ(inode(), before);
 
     QFile::remove(file.path());
     EXPECT_NE(settings::loadOrCreateDeviceId(*file.open()), first);
