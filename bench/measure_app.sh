@@ -7,6 +7,8 @@
 #   idle CPU   signed in, panel closed, for the idle period            budget 1 s / 5 min
 #              (the app's own CPU time, syncs included; CodexBar runs in a child
 #              process and is not counted)
+#   quiet gap  context switches of each of the app's threads over 40 s between two
+#              syncs (from /proc/PID/task/*/status)                     budget 0
 #
 # Usage: bench/measure_app.sh [--idle SECONDS] [--build DIR]
 #   --idle 300 is the real budget period; use e.g. --idle 30 for a quick run.
@@ -158,8 +160,42 @@ after=$(cpu)
 cpu_ms=$(( (after - before) * 1000 / ticks ))
 per_five_min=$(( cpu_ms * 300 / idle ))
 
+# 4. Between two syncs: every thread's context switches over a window that starts
+#    a few seconds after a sync has uploaded and ends well before the next one.
+threads() {
+  local t
+  for t in /proc/"$app"/task/*; do
+    [ -r "$t/status" ] || continue
+    printf '%s %s %s %s\n' "${t##*/}" \
+      "$(awk '/^voluntary_ctxt_switches/ {print $2}' "$t/status")" \
+      "$(awk '/^nonvoluntary_ctxt_switches/ {print $2}' "$t/status")" \
+      "$(tr ' ' _ <"$t/comm")"
+  done | sort -k1,1
+}
+last_sync=$(demo_synced)
+sync_came() { [ "$(demo_synced)" != "$last_sync" ]; }
+wait_for 90 sync_came || { echo "measure: no sync within 90 s" >&2; exit 1; }
+sleep 5
+last_sync=$(demo_synced)
+gap=40
+threads >"$work/threads.before"
+sleep "$gap"
+threads >"$work/threads.after"
+synced_in_gap=$(sync_came && echo yes || echo no)
+# Threads made during the window count from zero; ones that ended are listed as gone.
+gap_report=$(join -a 2 -e 0 -o 2.1,2.4,1.2,1.3,2.2,2.3 "$work/threads.before" \
+  "$work/threads.after" | awk '{v = $5 - $3; n = $6 - $4; total += v + n;
+    printf "    %-8s %-18s %6d voluntary %6d nonvoluntary\n", $1, $2, v, n}
+    END {printf "TOTAL %d\n", total}')
+gone=$(join -v 1 "$work/threads.before" "$work/threads.after" | awk '{print $4 "(" $1 ")"}')
+gap_switches=$(printf '%s\n' "$gap_report" | sed -n 's/^TOTAL //p')
+
 printf '\nVarno budgets (this machine: %s cores)\n' "$(nproc)"
 printf '  start to tray icon   %5d ms    (median of %s; budget 300 ms)\n' "$start_median" "${times[*]}"
 printf '  memory, panel shown  %5d MB    (VmRSS %d kB; budget 60 MB)\n' $((rss_kb / 1024)) "$rss_kb"
 printf '  idle CPU             %5d ms    over %d s with the syncs (%d ms per 5 min; budget 1000 ms)\n' \
   "$cpu_ms" "$idle" "$per_five_min"
+printf '  quiet gap            %5d switches over %d s between syncs (budget 0%s)\n' \
+  "$gap_switches" "$gap" "$([ "$synced_in_gap" = yes ] && echo '; a sync fell in the window')"
+printf '%s\n' "$gap_report" | grep -v '^TOTAL'
+[ -z "$gone" ] || printf '    threads that ended in the window: %s\n' "$gone"
