@@ -24,7 +24,8 @@ QVariantMap readRecords(const QSettings& defaults) {
 
 struct Decided {
     QList<FriendNotice> notices;
-    std::optional<QVariantMap> toStore; // the records, when they changed
+    bool changed = false;
+    QVariantMap records; // all accounts' records, when they changed
 };
 
 // One load against the stored records.
@@ -40,10 +41,10 @@ Decided decide(QVariantMap records, const FriendNews::Input& load) {
     std::optional<SeenFriendNews> before = stored;
     if (before)
         std::sort(before->below.begin(), before->below.end());
-    Decided out{std::move(result.notices), std::nullopt};
-    if (result.seen != before) {
+    Decided out{std::move(result.notices), result.seen != before, {}};
+    if (out.changed) {
         records.insert(load.account, result.seen.toVariant());
-        out.toStore = std::move(records);
+        out.records = std::move(records);
     }
     return out;
 }
@@ -62,14 +63,16 @@ QCoro::Task<void> decideInBackground(QPointer<FriendNewsWatcher> self,
             return decide(std::move(*records), load);
         QSettings own(iniFile, QSettings::IniFormat);
         Decided out = decide(readRecords(own), load);
-        if (out.toStore)
-            settings::writeFriendNewsByAccount(own, *out.toStore);
-        out.toStore.reset();
+        if (out.changed)
+            settings::writeFriendNewsByAccount(own, out.records);
+        out.changed = false; // written
+        out.records = {};
         return out;
     };
     Decided out = co_await runInBackground(work, token);
     if (self)
-        self->decided(out.notices, std::move(out.toStore));
+        self->decided(out.notices,
+                      out.changed ? std::make_optional(std::move(out.records)) : std::nullopt);
 }
 
 FriendNewsWatcher::FriendNewsWatcher(AppStore* store, QSettings* defaults, Clock clock,
@@ -130,7 +133,8 @@ void FriendNewsWatcher::decidePending() {
     pending_.reset();
     if (input.dashboard.leaderboard.size() + input.dashboard.requests.size() <= inlineRows) {
         Decided out = decide(readRecords(*defaults_), input);
-        decided(out.notices, std::move(out.toStore));
+        decided(out.notices,
+                out.changed ? std::make_optional(std::move(out.records)) : std::nullopt);
         return;
     }
     const QString iniFile = settings::iniFileOf(*defaults_);
