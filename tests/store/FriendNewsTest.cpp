@@ -277,19 +277,18 @@ TEST(FriendNews, LoadsAnnounceOnceAndARestartOrSignOutRepeatsNothing) {
     // are kept as a set (sorted), whatever their order.
     shown.clear();
     h.clock = h.clock.addDays(1);
-    QByteArray many;
+    QList<LeaderboardEntry> many;
     for (int i = FriendNewsWatcher::inlineRows; i > 0; --i)
-        many += R"(,{"id":"f)" + QByteArray::number(i) +
-                R"(","name":"F","isMe":false,"codex":0,"claude":0,"total":1})";
+        many << LeaderboardEntry{"f" + QString::number(i), "F", false, 0, 0, 1, "t"};
     const auto settle = [&] {
         QDeadlineTimer deadline(10'000);
         while (watcher->isDeciding() && !deadline.hasExpired())
             QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
         ASSERT_FALSE(watcher->isDeciding());
     };
-    load(dashboardWith(me + "," + bob(10) + many, ""));
+    load(board(QList<LeaderboardEntry>{me, bob(10)} + many));
     settle();
-    load(dashboardWith(bob(5000) + "," + me + many, ""));
+    load(board(QList<LeaderboardEntry>{bob(5000), me} + many));
     settle();
     EXPECT_EQ(shown, QStringList{"Bob passed you | 5K tokens vs your 1K"});
     const QStringList below =
