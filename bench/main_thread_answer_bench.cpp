@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // How long the main thread is held while the largest answer the app accepts arrives,
 // is decoded and replaces the previous one: a valid dashboard just under the answer
 // size limit, loaded by the store from a loopback server through the real transport,

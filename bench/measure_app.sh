@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Measures the tray app against its budgets, under Xvfb with a tray host, a private
 # keyring, the development server and the fake CodexBar tool:
 #

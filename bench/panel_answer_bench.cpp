@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What a large dashboard costs the main thread and memory once the panel shows it: the
 // store loads answers of 2,000, 10,000 and 132,000 leaderboard rows (the last near the
 // 16 MB answer limit) through the real transport from a loopback server in a process of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Costs of the analytics queue on this machine:
 //   AddOneEvent     encode one typical captured event and store it as a file
 //                   (budget: 100 µs median), at capacity so each add also evicts;

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # varno_build_number(<out> <version> <given>)
 # The build number: CFBundleVersion in the bundle and the analytics "app_build". It
 # is <given> when a packager passes one (a positive whole number), else

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Build-time stand-ins for the macOS bundle's Info.plist keys. A key left empty is
 # missing from the bundle dictionary, exactly as an absent plist key would be.
 set(VarnoServerURL "" CACHE STRING "Default server address when the user has none")

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The Debian package (`cpack -G DEB`, see scripts/package). Its version is the
 # project's; its dependencies come from the shared libraries the installed
 # executable links (dpkg-shlibdeps), so they follow the code, not a hand-kept list.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # varno_library(<target> <folder> [DEPS ...])
 # One static library per source folder. Sources are the folder's .cpp/.h files;
 # per-OS files (Name_linux.cpp, Name_mac.mm, Name_posix.cpp for both, Name_nonlinux.cpp

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs a fuzz target over files, as an ordinary test: its seed corpus and every input
 // that once broke it. Arguments are files or folders (a missing folder is skipped).
 

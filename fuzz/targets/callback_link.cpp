@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The varno:// link that the browser hands back at the end of sign-in, as any program
 // on the machine could send it: as the line a second process forwards to the running
 // one, and as the link itself. A forwarded line that decodes reads back the same after

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // CodexBar's daily totals, decoded as a reading would: the first byte picks the time
 // zone, the rest is the tool's output. The output either becomes 30 consecutive days
 // per provider ending today, codex first, with totals in range, or is refused with a

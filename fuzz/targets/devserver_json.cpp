@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The development server's request bodies, through its real routes on an in-memory
 // database: the first byte picks the route (or the gzip reader), the rest is the body.
 // Every body ends in an answer, never a crash or an escaping exception, and every

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The integer rule, against an independent reading of the number: the input is put
 // where an integer member stands. A literal that is a valid JSON number must decode
 // exactly when it is whole and fits in 64 bits, to that value; any other number must

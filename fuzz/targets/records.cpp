@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The records and their JSON rules, as every answer, Keychain item and CodexBar
 // document is read: the first byte picks the record, the rest is the document. A
 // document either decodes or fails with a DecodingError; what decodes and can be

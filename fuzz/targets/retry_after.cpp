@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // "Retry-After" as the ingestion host sends it: a usable hint is a finite, non-negative
 // number of seconds; anything else gives none.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The server's answers as the client reads them: the first byte picks the status,
 // the second whether a session is signed in and which record the call expects, the
 // rest is the body. Every answer ends in the decoded record or in one of the errors

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The analytics client's files read back from disk, which anything running as the
 // user may have changed: the first byte picks a queued event file or one of the state
 // files, the rest is its content. A queued event that reads back is sent as it reads,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "analytics/Analytics.h"
 
 namespace varno {

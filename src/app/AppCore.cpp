@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app/AppCore.h"
 
 #include "analytics/client/TelemetryContext.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app/BundleInfo.h"
 
 #include "app/BundleValues.h"

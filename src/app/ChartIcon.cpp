@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app/ChartIcon.h"
 
 #include <QPainter>

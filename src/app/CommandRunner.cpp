@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app/CommandRunner.h"
 
 #include "app/Console.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app/Console.h"
 
 #include <QByteArray>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app/DesktopBar.h"
 
 #include "app/X11.h"

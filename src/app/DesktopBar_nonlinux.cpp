@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app/DesktopBar.h"
 
 namespace varno {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app/FreedesktopNotifier_linux.h"
 
 #include <QDBusPendingCallWatcher>

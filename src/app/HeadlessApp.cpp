@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app/HeadlessApp.h"
 
 #include "app/AppCore.h"

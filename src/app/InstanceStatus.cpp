@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app/InstanceStatus.h"
 
 #include "app/SingleInstance.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app/LeaderboardCommand.h"
 
 #include "app/AppCore.h"

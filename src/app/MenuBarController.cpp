@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app/MenuBarController.h"
 
 #include "analytics/Analytics.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app/NoTrayNotice.h"
 
 #include "app/Notifier.h"

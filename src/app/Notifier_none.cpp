@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app/Notifier.h"
 
 namespace varno {

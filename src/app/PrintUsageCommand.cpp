@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app/PrintUsageCommand.h"
 
 #include "async/Job.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app/SignInCommand.h"
 
 #include "app/AppCore.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app/StandardInputLines.h"
 
 #include <cerrno>

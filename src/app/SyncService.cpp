@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app/SyncService.h"
 
 #include "analytics/Analytics.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app/TrayIconTheme.h"
 
 #include "app/ChartIcon.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app/VarnoApp.h"
 
 #include "app/AppCore.h"

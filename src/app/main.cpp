@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app/PrintUsageCommand.h"
 #include "app/VarnoApp.h"
 #include "async/Memory.h"

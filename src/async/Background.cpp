@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "async/Background.h"
 
 namespace varno {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "async/ContinuousClock.h"
 
 #include <time.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "async/Job.h"
 
 #include <QCoroSignal>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "async/Sleep.h"
 
 #include "async/CancellationError.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "auth/GitHubLogin.h"
 
 #include "model/Errors.h"

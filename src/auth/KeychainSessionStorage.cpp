@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "auth/KeychainSessionStorage.h"
 
 #include "auth/SessionKeychain.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "auth/KeychainSessionStorage.h"
 
 namespace varno {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "auth/MemorySecretStore.h"
 
 namespace varno {

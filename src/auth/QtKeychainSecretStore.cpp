@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "auth/QtKeychainSecretStore.h"
 
 #include <QCoroSignal>

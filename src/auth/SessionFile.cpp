@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "auth/SessionFile.h"
 
 #include "async/Background.h"

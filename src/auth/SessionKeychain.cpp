@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "auth/SessionKeychain.h"
 
 #include "auth/QtKeychainSecretStore.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "auth/SessionStorage.h"
 
 #include "auth/KeychainSessionStorage.h"

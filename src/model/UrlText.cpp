@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "model/UrlText.h"
 
 namespace varno {

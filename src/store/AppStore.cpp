@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "store/AppStore.h"
 
 #include "async/CancellationError.h"

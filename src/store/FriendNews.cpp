@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "store/FriendNews.h"
 
 #include "model/Formatting.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "store/FriendNewsWatcher.h"
 
 #include "async/Background.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "store/HttpTransport.h"
 
 #include "model/OutsideText.h"

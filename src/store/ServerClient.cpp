@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "store/ServerClient.h"
 
 #include "async/CancellationError.h"

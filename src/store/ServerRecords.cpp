@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "store/ServerRecords.h"
 
 namespace varno {

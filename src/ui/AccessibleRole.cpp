@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/AccessibleRole.h"
 
 #include <QAccessibleWidget>

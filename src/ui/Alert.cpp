@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/Alert.h"
 
 #include "ui/Theme.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/Avatar.h"
 
 #include "ui/Theme.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/AvatarLoader.h"
 
 #include "async/CancellationError.h"

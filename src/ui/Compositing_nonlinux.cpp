@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/Compositing.h"
 
 namespace varno {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/ElidedLabel.h"
 
 #include "ui/AccessibleRole.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/FriendsModel.h"
 
 #include "model/OutsideText.h"

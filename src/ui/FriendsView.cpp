@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/FriendsView.h"
 
 #include "analytics/Analytics.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/GlassCard.h"
 
 #include "ui/Theme.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/KeyedListModel.h"
 
 #include "async/Background.h"

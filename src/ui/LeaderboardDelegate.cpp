@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/LeaderboardDelegate.h"
 
 #include "model/Records.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/LeaderboardList.h"
 
 #include "ui/LeaderboardDelegate.h"

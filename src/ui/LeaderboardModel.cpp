@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/LeaderboardModel.h"
 
 #include "model/Formatting.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/ListDiff.h"
 
 #include <QHash>

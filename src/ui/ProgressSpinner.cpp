@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/ProgressSpinner.h"
 
 #include "ui/Theme.h"

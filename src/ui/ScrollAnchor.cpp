@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/ScrollAnchor.h"
 
 #include "ui/KeyedListModel.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/SignInLinkWindow.h"
 
 #include "ui/ElidedLabel.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/Theme.h"
 
 #include "ui/AccessibleRole.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ui/VarnoView.h"
 
 #include "async/Job.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "usage/ChildProcess.h"
 
 #include "model/Errors.h"

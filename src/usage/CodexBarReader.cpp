@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "usage/CodexBarReader.h"
 
 #include "async/Background.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "usage/InstallLocations.h"
 
 namespace varno::detail {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "usage/OutputFile.h"
 
 #include "model/Errors.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "analytics/Analytics.h"
 #include "analytics/client/TelemetryApi.h"
 #include "analytics/client/TelemetrySDK.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "Support.h"
 
 #include "analytics/client/TelemetryStorage.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "analytics/client/TelemetryConfig.h"
 #include "analytics/client/TelemetrySessionManager.h"
 

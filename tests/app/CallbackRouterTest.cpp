@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "auth/CallbackRouter.h"
 #include "auth/SignInCancelled.h"
 #include "model/Errors.h"

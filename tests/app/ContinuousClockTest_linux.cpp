@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "async/CancellationError.h"
 #include "async/ContinuousClock.h"
 

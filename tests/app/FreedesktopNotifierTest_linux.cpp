@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The notifier against a notification service on a private message bus (a real
 // dbus-daemon with no services to start): what it sends, whose clicks it accepts, and
 // that a missing or silent service costs nothing.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ControllerHarness.h"
 
 #include "app/XdgAutostart.h"

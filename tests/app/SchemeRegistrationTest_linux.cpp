@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "auth/CallbackRouter.h"
 
 #include "support/Files.h"

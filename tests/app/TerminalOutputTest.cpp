@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the commands for machines without a desktop print.
 
 #include "app/InstanceStatus.h"

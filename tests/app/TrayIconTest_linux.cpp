@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The tray icon's colour: the tray's own request, the desktop's preference read from a
 // real D-Bus portal interface, the palette last.
 

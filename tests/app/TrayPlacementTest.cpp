@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Where the panel goes from a click on the status item, and where later openings
 // without a click put it.
 

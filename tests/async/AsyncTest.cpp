@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "async/Background.h"
 #include "async/CancellationError.h"
 #include "async/Job.h"

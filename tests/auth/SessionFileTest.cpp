@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "auth/SessionFile.h"
 #include "auth/KeychainSessionStorage.h"
 #include "auth/MemorySecretStore.h"

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # cmake -P BuildNumberTest.cmake: the build number grows with the version, takes the
 # packager's number, and refuses what it cannot order.
 include(${CMAKE_CURRENT_LIST_DIR}/../../cmake/BuildNumber.cmake)

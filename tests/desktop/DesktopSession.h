@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // A throw-away desktop for black-box tests of the real varno binary: an X server,

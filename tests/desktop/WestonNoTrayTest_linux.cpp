@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Varno on a Wayland compositor with no tray at all (weston, nested in Xvfb so that
 // keys can be sent and the screen read): it says once that it runs and how to reach
 // it, `varno --toggle` opens the panel and Escape closes it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Varno on an XEmbed tray (trayer), where Qt embeds the icon itself: both clicks still
 // reach Varno, and its one menu and its panel hang from the icon's bottom edge, not from
 // the pointer or a screen corner.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Varno on a real Xfce 4.18 panel, as a new user meets it: xfwm4 and xfce4-panel
 // under Xvfb in one D-Bus session, the real varno binary against the development
 // server, clicks through xdotool, the menu read over D-Bus the way the panel reads it.

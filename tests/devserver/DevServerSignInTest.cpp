@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "DevServerApi.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Hands long sign-in links to a running varno the way the browser does: through a
 // second `varno <link>` process. The running instance acts on a link only as a whole.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Varno on a machine without a desktop: the real varno binary against the real
 // development server, with no DISPLAY, no WAYLAND_DISPLAY and no session bus. Signs in
 // from the terminal (the callback pasted on standard input), runs the sync service,

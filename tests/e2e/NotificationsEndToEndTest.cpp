@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The real varno binary against the real development server, on an X server with a
 // tray host and a real notification daemon (dunst), whose history tells what it
 // showed: a new friend request and a friend passing the user appear once with their

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Starts the real varno binary against the real development server, on an X server
 // with a tray host, signs in through a stand-in browser that hands the varno://
 // callback to a second varno process, checks what the server and the Secret Service

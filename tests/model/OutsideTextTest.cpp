@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "model/OutsideText.h"
 
 #include <gtest/gtest.h>

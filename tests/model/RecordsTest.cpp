@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "model/Records.h"
 #include "model/Errors.h"
 #include "model/Json.h"

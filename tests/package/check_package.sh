@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the Debian package with scripts/package and checks it the way a user's
 # system and Debian's tools would meet it, without installing it: lintian, its
 # control data and file list, the hardening of the executable, the copyright file

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "StoreHarness.h"
 
 #include "auth/GitHubLogin.h"

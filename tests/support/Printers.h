@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #pragma once
 
 // How failures show the Qt values tests compare: texts quoted, lists and rectangles on

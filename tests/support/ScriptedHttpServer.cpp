@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "ScriptedHttpServer.h"
 
 #include <httplib.h>

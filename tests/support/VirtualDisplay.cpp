@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "VirtualDisplay.h"
 
 #include <QDeadlineTimer>

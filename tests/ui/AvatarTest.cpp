@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "UiHarness.h"
 
 #include "ui/Avatar.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "UiHarness.h"
 
 #include "async/Job.h"

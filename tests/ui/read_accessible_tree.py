@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: MIT
 """Reads an application's accessible tree the way a screen reader does, over AT-SPI.
 
 Usage: read_accessible_tree.py PID [TIMEOUT_SECONDS]

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "model/Errors.h"
 #include "usage/CodexBarReader.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "async/CancellationError.h"
 #include "model/Errors.h"
 #include "model/Formatting.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "Accounts.h"
 
 #include "Crypto.h"

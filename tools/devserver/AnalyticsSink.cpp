@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "AnalyticsSink.h"
 
 #include "JsonInput.h"

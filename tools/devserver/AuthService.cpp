@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "AuthService.h"
 
 #include "Crypto.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "DashboardService.h"
 
 #include "Reply.h"

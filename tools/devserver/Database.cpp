@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "Database.h"
 
 #include "Crypto.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "DemoSeed.h"
 
 #include <cstdint>

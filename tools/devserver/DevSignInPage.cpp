@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "DevSignInPage.h"
 
 #include <QUrl>

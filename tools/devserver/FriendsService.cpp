@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "FriendsService.h"
 
 #include "Crypto.h"

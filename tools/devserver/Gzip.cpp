@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "Gzip.h"
 
 #include <zlib.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "HttpServer.h"
 
 #include "Gzip.h"

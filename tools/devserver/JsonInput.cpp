@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "JsonInput.h"
 
 #include "Reply.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "Router.h"
 
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "Routes.h"
 
 #include "Crypto.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "UsageService.h"
 
 #include "JsonInput.h"

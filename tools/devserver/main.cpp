@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // varno-devserver: a local Varno server for demos and end-to-end tests.
 
 #include "Backend.h"

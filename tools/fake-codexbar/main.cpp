@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // fake-codexbar: a stand-in for CodexBar's command-line tool, for demos and tests.
 //
 // It accepts only the command line Varno runs:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // telemetry-queue-writer <application folder> [count] [padding bytes]
 //
 // Adds events to the analytics queue in <application folder> as fast as it can and

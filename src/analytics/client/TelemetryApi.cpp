@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "analytics/client/TelemetryApi.h"
 
 #include "net/HttpClient.h"

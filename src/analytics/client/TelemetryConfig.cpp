@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "analytics/client/TelemetryConfig.h"
 
 namespace varno {

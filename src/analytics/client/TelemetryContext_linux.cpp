@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "analytics/client/TelemetryContext.h"
 
 #include <QFile>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "analytics/client/TelemetryFileBackedQueue.h"
 
 #include "analytics/client/UuidV7.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "analytics/client/TelemetryProperties.h"
 
 #include <QCryptographicHash>

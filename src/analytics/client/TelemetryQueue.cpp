@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "analytics/client/TelemetryQueue.h"
 
 #include "analytics/client/UuidV7.h"

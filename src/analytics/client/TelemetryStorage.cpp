@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "analytics/client/TelemetryStorage.h"
 
 #include "analytics/client/TelemetryFileBackedQueue.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "analytics/client/UuidV7.h"
 
 #include <QDateTime>
