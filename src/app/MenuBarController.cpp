@@ -60,6 +60,18 @@ bool trayIsXEmbed() {
     });
 }
 
+// What the tray shows behind the icon, read from the screen; none where the screen
+// cannot be read (Wayland) or the icon has no place yet.
+std::optional<QColor> trayBackgroundBehind(const QSystemTrayIcon& icon) {
+    const QRect place = icon.geometry();
+    QScreen* screen = place.isValid() ? QGuiApplication::screenAt(place.center()) : nullptr;
+    if (!screen)
+        return std::nullopt;
+    const QRect local = place.translated(-screen->geometry().topLeft());
+    return TrayIconTheme::backgroundOf(
+        screen->grabWindow(0, local.x(), local.y(), local.width(), local.height()).toImage());
+}
+
 } // namespace
 
 std::function<bool(const QString&)> MenuBarParts::defaultClipboardWriter() {
@@ -193,7 +205,15 @@ void MenuBarController::createStatusItem() {
     if (!trayIsXEmbed()) {
         statusItem_->setContextMenu(menu_.get());
         rebuildMenu(menu_.get()); // in the host's colours now
+        return;
     }
+    // An XEmbed tray publishes its colours rarely; the bar behind the icon is what the
+    // icon must stand out from. Looked at once the tray has painted it.
+    for (const int delayMs : {300, 2000})
+        QTimer::singleShot(delayMs, this, [this] {
+            if (statusItem_ && iconTheme_ && !iconTheme_->hasTrayForeground())
+                iconTheme_->setTrayBackground(trayBackgroundBehind(*statusItem_));
+        });
 }
 
 void MenuBarController::applicationWillTerminate() {

@@ -6,6 +6,7 @@
 
 #include <QColor>
 #include <QIcon>
+#include <QImage>
 #include <QObject>
 
 #include <optional>
@@ -14,7 +15,8 @@ namespace varno {
 
 // The status item's icon in a colour that reads on the bar it sits in, redrawn when
 // the bar or the desktop's preference changes. In order of trust: the colour the tray
-// itself asks for, the desktop's light/dark preference, the application palette.
+// itself asks for, the tray's own pixels behind the icon (where they can be read), the
+// desktop's light/dark preference, the application palette.
 class TrayIconTheme : public QObject {
     Q_OBJECT
 public:
@@ -25,8 +27,17 @@ public:
     // Reads the tray's colours again (a tray host appeared or changed).
     void refresh();
 
+    // The bar's colour as read from the screen behind the icon (an XEmbed tray draws the
+    // icon's background itself and publishes no colours of its own).
+    void setTrayBackground(std::optional<QColor> background);
+    bool hasTrayForeground() const { return tray_.foreground().has_value(); }
+
     static QColor colourFor(std::optional<QColor> trayForeground,
+                            std::optional<QColor> trayBackground,
                             AppearanceWatcher::ColorScheme scheme, const QColor& paletteWindow);
+    // The commonest colour on the edge of a picture of the icon's place: the bar, since
+    // the icon keeps clear of its edges.
+    static std::optional<QColor> backgroundOf(const QImage& place);
 
 signals:
     void changed();
@@ -39,6 +50,7 @@ private:
 
     AppearanceWatcher appearance_;
     TrayColourWatcher tray_;
+    std::optional<QColor> trayBackground_;
     QColor colour_;
 };
 

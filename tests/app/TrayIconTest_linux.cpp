@@ -28,7 +28,7 @@ namespace {
 using Scheme = AppearanceWatcher::ColorScheme;
 using test::waitUntil;
 
-TEST(TrayIconTheme, TheTraysOwnColourThenTheDesktopsPreferenceThenThePalette) {
+TEST(TrayIconTheme, TheTraysOwnColourThenItsBarThenTheDesktopsPreferenceThenThePalette) {
     const QColor xfceDarkPanel(0x33, 0x33, 0x33), lightBar(0xf6, 0xf5, 0xf4);
     const QColor darkWindow(0x30, 0x30, 0x30), lightWindow(0xef, 0xef, 0xef);
     // Xfce's dark panel asks for #eeeeec, whatever the preference or the palette says.
@@ -38,7 +38,8 @@ TEST(TrayIconTheme, TheTraysOwnColourThenTheDesktopsPreferenceThenThePalette) {
     EXPECT_EQ(xfce->name(), "#eeeeec");
     for (const Scheme scheme : {Scheme::NoPreference, Scheme::PreferLight, Scheme::PreferDark})
         EXPECT_GT(
-            test::contrastRatio(TrayIconTheme::colourFor(xfce, scheme, lightWindow), xfceDarkPanel),
+            test::contrastRatio(TrayIconTheme::colourFor(xfce, std::nullopt, scheme, lightWindow),
+                                xfceDarkPanel),
             4.5);
 
     struct Case {
@@ -53,11 +54,32 @@ TEST(TrayIconTheme, TheTraysOwnColourThenTheDesktopsPreferenceThenThePalette) {
         {Scheme::NoPreference, lightWindow, Qt::black},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(TrayIconTheme::colourFor(std::nullopt, c.scheme, c.window), c.expected);
-    EXPECT_GT(
-        test::contrastRatio(TrayIconTheme::colourFor(std::nullopt, Scheme::PreferLight, darkWindow),
-                            lightBar),
-        4.5);
+        EXPECT_EQ(TrayIconTheme::colourFor(std::nullopt, std::nullopt, c.scheme, c.window),
+                  c.expected);
+    EXPECT_GT(test::contrastRatio(TrayIconTheme::colourFor(std::nullopt, std::nullopt,
+                                                           Scheme::PreferLight, darkWindow),
+                                  lightBar),
+              4.5);
+
+    // A tray without colours of its own: the bar behind the icon beats the theme. A light
+    // XEmbed tray under a dark theme, and a dark one under a light theme; the bar is read
+    // from the icon's place, where a white icon sits on the light grey.
+    QImage place(22, 22, QImage::Format_RGB32);
+    place.fill(QColor(0xe8, 0xe8, 0xe8));
+    for (int y = 4; y < 18; ++y)
+        for (int x = 6; x < 16; ++x)
+            place.setPixelColor(x, y, Qt::white);
+    const std::optional<QColor> trayBar = TrayIconTheme::backgroundOf(place);
+    ASSERT_TRUE(trayBar);
+    EXPECT_EQ(trayBar->name(), "#e8e8e8");
+    for (const auto& [bar, window] :
+         {std::pair{*trayBar, darkWindow}, {xfceDarkPanel, lightWindow}})
+        for (const Scheme scheme : {Scheme::NoPreference, Scheme::PreferLight, Scheme::PreferDark})
+            EXPECT_GT(test::contrastRatio(
+                          TrayIconTheme::colourFor(std::nullopt, bar, scheme, window), bar),
+                      4.5)
+                << bar.name().toStdString();
+    EXPECT_EQ(TrayIconTheme::backgroundOf(QImage()), std::nullopt) << "nothing to read";
 
     // Colours a tray cannot mean: too few values, or beyond 16 bits.
     EXPECT_EQ(TrayColourWatcher::foregroundFrom({1, 2}), std::nullopt);

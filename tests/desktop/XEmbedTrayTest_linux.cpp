@@ -33,6 +33,9 @@ void onTrayer() {
     env.insert("XDG_DATA_HOME", desktop.path("data"));
     env.insert("VARNO_NO_URL_HANDLER", "1");
     env.insert("QT_QPA_PLATFORM", "xcb");
+    // A dark application theme on a light tray that publishes no colours.
+    env.insert("QT_QPA_PLATFORMTHEME", "gtk3");
+    env.insert("GTK_THEME", "Adwaita:dark");
     desktop.start(varnoProgram, {});
 
     // The icon: the dark pixels on trayer's light bar.
