@@ -2,8 +2,8 @@
 // The real varno binary against the real development server, on an X server with a
 // tray host and a real notification daemon (dunst), whose history tells what it
 // showed: a new friend request and a friend passing the user appear once with their
-// texts, a click opens the panel or the friends sheet, a restart repeats nothing, and
-// with the "Notifications" setting off nothing appears.
+// texts, and a click opens the panel or the friends sheet. (What a restart or the
+// setting changes is the friend-news and menu tests' concern.)
 
 #include "auth/QtKeychainSecretStore.h"
 #include "auth/SessionKeychain.h"
@@ -254,40 +254,10 @@ void notificationsOnARealDaemon() {
                            passed};
     EXPECT_EQ(run.notifications(), once);
 
-    // A restart repeats nothing, not even a second pass by Katherine today.
-    ASSERT_TRUE(run.quitApp());
-    run.newFriend("ghost2");
-    ASSERT_TRUE(run.startApp());
-    ASSERT_TRUE(
-        run.loadUntil([](const SeenFriendNews& seen) { return seen.below.contains("ghost2"); }));
-    run.upload("katherine", 0);
-    ASSERT_TRUE(
-        run.loadUntil([](const SeenFriendNews& seen) { return seen.below.contains("katherine"); }));
-    run.upload("katherine", run.total("demo") - run.total("katherine") + 3'000'000);
-    ASSERT_TRUE(run.loadUntil(
-        [](const SeenFriendNews& seen) { return !seen.below.contains("katherine"); }));
-    EXPECT_EQ(run.notifications(), once);
-
-    // Turned off, nothing appears: a new request, and Margaret passing the user.
-    ASSERT_TRUE(run.quitApp());
-    {
-        QSettings settings(desktop.path("config/Varno/Varno.conf"), QSettings::IniFormat);
-        settings.setValue("notificationsEnabled", false);
-    }
-    run.newFriend("ghost3");
-    ASSERT_TRUE(run.startApp());
-    ASSERT_TRUE(
-        run.loadUntil([](const SeenFriendNews& seen) { return seen.below.contains("ghost3"); }));
-    const QString mallory = run.requestFrom("mallory", "Mallory");
-    run.upload("margaret", run.total("demo") - run.total("margaret") + 1'000'000);
-    ASSERT_TRUE(run.loadUntil([&](const SeenFriendNews& seen) {
-        return seen.requests.contains(mallory) && !seen.below.contains("margaret");
-    }));
-    EXPECT_EQ(run.notifications(), once);
     EXPECT_TRUE(run.quitApp());
 }
 
-TEST(EndToEnd, NotificationsOnARealDaemonAppearOnceAndFollowTheSetting) {
+TEST(EndToEnd, NotificationsOnARealDaemonAppearOnceAndAClickOpensThePanel) {
     if (test::isChildRun()) {
         notificationsOnARealDaemon();
         return;
