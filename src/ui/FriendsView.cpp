@@ -9,6 +9,7 @@
 #include "ui/ElidedLabel.h"
 #include "ui/FriendsModel.h"
 #include "ui/ProgressSpinner.h"
+#include "ui/SheetLayout.h"
 #include "ui/Theme.h"
 #include "ui/WidgetRowList.h"
 
@@ -28,36 +29,18 @@ const QString showText = QStringLiteral("Show friend");
 
 FriendsView::FriendsView(AppStore* store, std::function<void()> onDone, QWidget* parent)
     : QWidget(parent), store_(store), onDone_(std::move(onDone)) {
-    setFixedWidth(theme::friendsWidth);
-    setAccessibleName(QStringLiteral("Friends"));
-    setFont(theme::bodyFont());
-    setStyleSheet(theme::styleSheet());
-
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(theme::friendsPadding, theme::friendsPadding, theme::friendsPadding,
-                               theme::friendsPadding);
-    layout->setSpacing(12);
-
-    auto* header = new QHBoxLayout();
-    header->setSpacing(8);
-    auto* title = new QLabel(QStringLiteral("Friends"), this);
-    title->setFont(theme::headlineFont());
-    header->addWidget(title);
+    SheetLayout sheet(this, QStringLiteral("Friends"));
+    QVBoxLayout* layout = sheet.column();
+    QHBoxLayout* header = sheet.header();
     header->addStretch(1);
     inviteButton_ = new QPushButton(this);
     inviteButton_->setIcon(theme::linkIcon(theme::text()));
     connect(inviteButton_, &QPushButton::clicked, this, &FriendsView::copyInviteLink);
     header->addWidget(inviteButton_);
-    doneButton_ = new QPushButton(QStringLiteral("Done"), this);
-    doneButton_->setDefault(true);
-    connect(doneButton_, &QPushButton::clicked, this, [this] {
+    doneButton_ = sheet.finish([this] {
         if (onDone_)
             onDone_();
     });
-    header->addWidget(doneButton_);
-    layout->addLayout(header);
-
-    layout->addWidget(theme::makeDivider(this));
 
     spinner_ = new ProgressSpinner(ProgressSpinner::Size::Small, this);
     layout->addWidget(spinner_, 0, Qt::AlignHCenter);

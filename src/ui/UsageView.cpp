@@ -6,6 +6,7 @@
 #include "model/UsageHistory.h"
 #include "store/AppStore.h"
 #include "ui/ProgressSpinner.h"
+#include "ui/SheetLayout.h"
 #include "ui/Theme.h"
 #include "ui/UsageChart.h"
 #include "ui/UsageDaysModel.h"
@@ -74,32 +75,14 @@ QWidget* statBlock(const QString& caption, QLabel* value, QLabel* note, QWidget*
 
 UsageView::UsageView(AppStore* store, std::function<void()> onDone, QWidget* parent)
     : QWidget(parent), store_(store), onDone_(std::move(onDone)) {
-    setFixedWidth(theme::friendsWidth);
-    setAccessibleName(QStringLiteral("Your Usage"));
-    setFont(theme::bodyFont());
-    setStyleSheet(theme::styleSheet());
-
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(theme::friendsPadding, theme::friendsPadding, theme::friendsPadding,
-                               theme::friendsPadding);
-    layout->setSpacing(12);
-
-    auto* header = new QHBoxLayout();
-    header->setSpacing(8);
-    auto* title = new QLabel(QStringLiteral("Your Usage"), this);
-    title->setFont(theme::headlineFont());
-    header->addWidget(title);
-    header->addWidget(secondaryLabel(QStringLiteral("Last 30 days"), this));
-    header->addStretch(1);
-    auto* done = new QPushButton(QStringLiteral("Done"), this);
-    done->setDefault(true);
-    connect(done, &QPushButton::clicked, this, [this] {
+    SheetLayout sheet(this, QStringLiteral("Your Usage"));
+    QVBoxLayout* layout = sheet.column();
+    sheet.header()->addWidget(secondaryLabel(QStringLiteral("Last 30 days"), this));
+    sheet.header()->addStretch(1);
+    sheet.finish([this] {
         if (onDone_)
             onDone_();
     });
-    header->addWidget(done);
-    layout->addLayout(header);
-    layout->addWidget(theme::makeDivider(this));
 
     spinner_ = new ProgressSpinner(ProgressSpinner::Size::Small, this);
     spinner_->setAccessibleName(QStringLiteral("Reading your usage"));

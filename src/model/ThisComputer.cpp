@@ -4,11 +4,16 @@
 namespace varno {
 
 QString thisComputer() {
+#ifdef Q_OS_MACOS
     return QStringLiteral("this Mac");
+#else
+    return QStringLiteral("this computer");
+#endif
 }
 
 QString thisComputerTitle() {
-    return QStringLiteral("This Mac");
+    const QString name = thisComputer();
+    return name.at(0).toUpper() + name.mid(1);
 }
 
 } // namespace varno
