@@ -84,7 +84,7 @@ SessionFile::SessionFile(QString path) : path_(std::move(path)) {}
 
 QString SessionFile::defaultPath() {
     QString state = qEnvironmentVariable("XDG_STATE_HOME");
-    // The base directory specification ignores relative paths.
+    // XDG base directories must be absolute; a relative one is ignored.
     if (state.isEmpty() || QDir::isRelativePath(state))
         state = QDir::homePath() + QStringLiteral("/.local/state");
     return QDir::cleanPath(state + QStringLiteral("/Varno/session.json"));
@@ -171,8 +171,8 @@ void SessionFile::saveNow(const SavedSession& session) const {
         return AppError(QStringLiteral("Could not save your session in %1: %2.")
                             .arg(quoted(path_), systemMessage(error)));
     };
-    // Ours and any missing folder above it are made 0700, as the base directory
-    // specification asks of the state folder.
+    // Ours and any missing folder above it are made 0700, as XDG asks of the state
+    // folder.
     QStringList missing;
     for (QString at = dir; !QFileInfo::exists(at) && at != QFileInfo(at).absolutePath();
          at = QFileInfo(at).absolutePath())
