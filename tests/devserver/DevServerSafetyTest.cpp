@@ -8,6 +8,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sqlite3.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -59,20 +60,22 @@ void writeOldDatabase(const QString& path, const std::string& token) {
 } // namespace
 
 // Connections that never finish their request, silent or trickling a header line every
-// half second (under the read timeout), do not hold up other clients.
+// half second (under the read timeout), do not hold up other clients, and a trickling
+// one is dropped at its request's deadline.
 TEST(DevServerSafety, HalfSentAndTricklingRequestsDoNotHoldUpOtherClients) {
-    DevServerProcess server;
+    DevServerProcess server(DevServerProcess::Seed::none, {"--request-deadline", "2"});
     DevServerApi api(server);
     api.createUser("me", "Me");
     const QString token = api.tokenFor("me");
     std::vector<int> stuck;
     for (int i = 0; i < 100; ++i) // more than the server had workers
         stuck.push_back(halfSentRequest(server.port()));
+    const size_t trickling = stuck.size() / 2;
     std::atomic<bool> done{false};
     std::thread trickle([&] {
         for (int line = 0; !done; ++line) {
             const std::string header = "X-Line-" + std::to_string(line) + ": x\r\n";
-            for (size_t i = 0; i < stuck.size() / 2; ++i)
+            for (size_t i = 0; i < trickling; ++i)
                 ::send(stuck[i], header.data(), header.size(), MSG_NOSIGNAL);
             for (int wait = 0; wait < 10 && !done; ++wait)
                 std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -88,6 +91,19 @@ TEST(DevServerSafety, HalfSentAndTricklingRequestsDoNotHoldUpOtherClients) {
         ASSERT_TRUE(answer) << "no answer within 5 s: " << httplib::to_string(answer.error());
         EXPECT_EQ(answer->status, 200);
     }
+
+    // Still trickling, every one of them sees its connection end.
+    size_t dropped = 0;
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(8);
+    for (size_t i = 0; i < trickling && std::chrono::steady_clock::now() < giveUp;) {
+        pollfd entry{stuck[i], POLLIN, 0};
+        char byte;
+        if (::poll(&entry, 1, 100) > 0 && ::recv(stuck[i], &byte, 1, MSG_DONTWAIT) <= 0) {
+            ++dropped;
+            ++i;
+        }
+    }
+    EXPECT_EQ(dropped, trickling);
     done = true;
     trickle.join();
     for (int fd : stuck)

@@ -43,16 +43,18 @@ QString sentenceFor(int status) {
 }
 } // namespace
 
-HttpServer::HttpServer(Backend& backend, bool logRequests)
+HttpServer::HttpServer(Backend& backend, bool logRequests,
+                       std::chrono::milliseconds requestDeadline)
     : backend_(backend), router_([&backend](RequestContext& ctx) { authenticate(backend, ctx); }),
-      logRequests_(logRequests) {
+      server_(requestDeadline), logRequests_(logRequests) {
     // Every open connection holds a worker while it is read, so a client that sends
     // half a request and then nothing must not hold one for long: reads give up after
     // a second without data, and so do idle keep-alive connections (cpp-httplib keeps
     // a connection open after answering an unreadable request with 400), and a
     // connection serves a bounded number of requests. A client that trickles its head
-    // (a line every half second) passes the read timeout, so there are more workers
-    // than such a crowd: a few hundred of them leave room for everyone else.
+    // (a line every half second) passes the read timeout, so a whole request has a
+    // deadline too, and there are more workers than a crowd of such clients holds
+    // until then.
     server_.new_task_queue = [] { return new httplib::ThreadPool(workers); };
     server_.set_payload_max_length(maxBodyBytes);
     server_.set_read_timeout(readTimeout);

@@ -2,9 +2,8 @@
 #pragma once
 
 #include "Backend.h"
+#include "DeadlineServer.h"
 #include "Router.h"
-
-#include <httplib.h>
 
 #include <QString>
 
@@ -23,12 +22,14 @@ public:
     static constexpr std::size_t maxDecodedBodyBytes = 16 * 1024 * 1024;
     // More than a crowd of slow clients: each open connection holds one while it is read.
     static constexpr std::size_t workers = 512;
+    static constexpr std::chrono::seconds defaultRequestDeadline{10};
     static constexpr std::chrono::seconds readTimeout{1};
     static constexpr std::chrono::seconds writeTimeout{5};
     static constexpr std::chrono::seconds keepAliveTimeout{1};
     static constexpr std::size_t keepAliveRequests = 100;
 
-    HttpServer(Backend& backend, bool logRequests);
+    HttpServer(Backend& backend, bool logRequests,
+               std::chrono::milliseconds requestDeadline = defaultRequestDeadline);
 
     // Binds to host:port (0 picks a free port); returns the port, or -1.
     int bind(const std::string& host, int port);
@@ -48,7 +49,7 @@ private:
 
     Backend& backend_;
     Router router_;
-    httplib::Server server_;
+    DeadlineServer server_;
     QString origin_;
     bool logRequests_;
 };

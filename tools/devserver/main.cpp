@@ -5,6 +5,7 @@
 #include "DemoSeed.h"
 #include "HttpServer.h"
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -18,12 +19,14 @@ namespace {
 
 const char* const usage =
     "usage: varno-devserver [--host 127.0.0.1] [--port 3000] [--db FILE|:memory:]\n"
-    "                       [--seed demo|none] [--verbose]\n"
+    "                       [--seed demo|none] [--request-deadline SECONDS] [--verbose]\n"
     "\n"
     "Serves the Varno API under /api/, a development sign-in page at /dev/signin and an\n"
     "analytics sink at /batch. --port 0 picks a free port. The first line on standard\n"
     "output is the address it listens on. --seed demo adds a demo circle of friends\n"
-    "(sign in as \"demo\"). --verbose logs each request to standard error.\n";
+    "(sign in as \"demo\"). A request whose head and body take longer than\n"
+    "--request-deadline (default 10, at most 600) is dropped. --verbose logs each request\n"
+    "to standard error.\n";
 
 struct Options {
     std::string host = "127.0.0.1";
@@ -31,14 +34,16 @@ struct Options {
     QString db = QStringLiteral(":memory:");
     bool seedDemo = false;
     bool verbose = false;
+    std::chrono::seconds requestDeadline = varno::devserver::HttpServer::defaultRequestDeadline;
 };
 
-std::optional<int> parsePort(const std::string& text) {
+// A whole number from 0 to `max` (at most 99999), written in digits only.
+std::optional<int> parseNumber(const std::string& text, int max) {
     if (text.empty() || text.size() > 5 ||
         text.find_first_not_of("0123456789") != std::string::npos)
         return std::nullopt;
-    const int port = std::stoi(text);
-    return port <= 65535 ? std::optional<int>(port) : std::nullopt;
+    const int number = std::stoi(text);
+    return number <= max ? std::optional<int>(number) : std::nullopt;
 }
 
 // Returns the options, or nothing after printing what was wrong.
@@ -72,7 +77,7 @@ std::optional<Options> parseArguments(int argc, char** argv) {
             options.host = *host;
         } else if (arg == "--port") {
             const auto text = next();
-            const auto port = text ? parsePort(*text) : std::nullopt;
+            const auto port = text ? parseNumber(*text, 65535) : std::nullopt;
             if (!port) {
                 std::fprintf(stderr, "varno-devserver: --port needs a number from 0 to 65535\n");
                 return std::nullopt;
@@ -85,6 +90,15 @@ std::optional<Options> parseArguments(int argc, char** argv) {
                 return std::nullopt;
             }
             options.db = QString::fromLocal8Bit(path->c_str());
+        } else if (arg == "--request-deadline") {
+            const auto text = next();
+            const auto seconds = text ? parseNumber(*text, 600) : std::nullopt;
+            if (!seconds || *seconds < 1) {
+                std::fprintf(stderr,
+                             "varno-devserver: --request-deadline needs seconds from 1 to 600\n");
+                return std::nullopt;
+            }
+            options.requestDeadline = std::chrono::seconds(*seconds);
         } else if (arg == "--seed") {
             const auto seed = next();
             if (!seed || (*seed != "demo" && *seed != "none")) {
@@ -126,7 +140,7 @@ int main(int argc, char** argv) {
         if (options->seedDemo)
             seedDemo(backend);
 
-        HttpServer server(backend, options->verbose);
+        HttpServer server(backend, options->verbose, options->requestDeadline);
         if (server.bind(options->host, options->port) < 0) {
             std::fprintf(stderr, "varno-devserver: cannot listen on %s:%d\n", options->host.c_str(),
                          options->port);
