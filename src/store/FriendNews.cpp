@@ -2,6 +2,7 @@
 #include "store/FriendNews.h"
 
 #include "model/Formatting.h"
+#include "model/KeyIndex.h"
 #include "model/OutsideText.h"
 #include "model/Ranking.h"
 
@@ -97,14 +98,15 @@ Result decide(const Input& input) {
             me = i;
     QList<const LeaderboardEntry*> passers;
     if (me >= 0) {
-        const QSet<QString> wasBelow(input.seen.below.begin(), input.seen.below.end());
-        const QSet<QString> hidden(input.hidden.begin(), input.hidden.end());
-        QSet<QString> friends;
+        // Compact indexes: a long circle's ids would take tens of megabytes as sets.
+        const KeyIndex wasBelow(input.seen.below);
+        const KeyIndex hidden(input.hidden);
+        KeyIndex friends;
+        friends.reserve(board.size());
         for (qsizetype i = 0; i < board.size(); ++i) {
             const LeaderboardEntry& entry = board[i];
-            if (i == me || entry.id == board[me].id || friends.contains(entry.id))
+            if (i == me || entry.id == board[me].id || !friends.append(entry.id))
                 continue;
-            friends.insert(entry.id);
             const bool passedToday = input.seen.passed.value(entry.id) == input.today;
             if (passedToday)
                 seen.passed.insert(entry.id, input.today);

@@ -17,32 +17,28 @@ KeyedListModel::~KeyedListModel() {
 
 int KeyedListModel::rowOf(const QString& key) const {
     if (indexStale_) {
-        index_.clear();
-        index_.reserve(keys_.size());
-        for (int i = 0; i < keys_.size(); ++i)
-            index_.insert(keys_[i], i);
+        index_ = KeyIndex(keys_);
         indexStale_ = false;
     }
-    return index_.value(key, -1);
+    return index_.indexOf(key);
 }
 
 KeyedListModel::Plan KeyedListModel::plan(const QStringList& current, QStringList next) {
     Plan plan;
-    plan.positions.reserve(next.size());
-    for (int i = 0; i < next.size(); ++i) {
-        const qsizetype before = plan.positions.size();
-        int& slot = plan.positions[std::as_const(next)[i]];
-        if (plan.positions.size() != before) {
-            slot = i;
-            continue;
-        }
+    plan.positions = KeyIndex(std::move(next));
+    if (plan.positions.hasRepeats()) {
         // The server's ids should be unique; a repeated one is a row of its own.
-        const QString base = std::as_const(next)[i];
-        for (int n = 2; plan.positions.contains(std::as_const(next)[i]); ++n)
-            next[i] = base + QStringLiteral("\n%1").arg(n);
-        plan.positions.insert(next[i], i);
+        const QStringList given = plan.positions.keys();
+        KeyIndex unique;
+        unique.reserve(given.size());
+        for (const QString& key : given) {
+            QString candidate = key;
+            for (int n = 2; !unique.append(candidate); ++n)
+                candidate = key + QStringLiteral("\n%1").arg(n);
+        }
+        plan.positions = std::move(unique);
     }
-    plan.keys = std::move(next);
+    plan.keys = plan.positions.keys();
     plan.diff = ListDiff::between(current, plan.keys, plan.positions, maxSteps);
     return plan;
 }
@@ -118,7 +114,7 @@ void KeyedListModel::applyPlan(Plan plan) {
         QModelIndexList after;
         after.reserve(before.size());
         for (const QModelIndex& index : before) {
-            const int row = plan.positions.value(keys_.value(index.row()), -1);
+            const int row = plan.positions.indexOf(keys_.value(index.row()));
             after.append(row < 0 ? QModelIndex() : this->index(row, index.column()));
         }
         releaseInBackground(std::exchange(keys_, next));

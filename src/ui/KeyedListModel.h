@@ -2,6 +2,7 @@
 #pragma once
 
 #include "async/Memory.h"
+#include "model/KeyIndex.h"
 #include "ui/ListDiff.h"
 
 #include <QAbstractListModel>
@@ -48,8 +49,8 @@ public:
 
     // What an update does, worked out from the keys alone (so anywhere).
     struct Plan {
-        QStringList keys; // made unique: a repeated key becomes "key\n2" and so on
-        QHash<QString, int> positions;
+        QStringList keys;   // made unique: a repeated key becomes "key\n2" and so on
+        KeyIndex positions; // over keys
         ListDiff diff;
     };
     static Plan plan(const QStringList& current, QStringList next);
@@ -94,7 +95,7 @@ private:
                                               std::stop_token token);
 
     QStringList keys_;
-    mutable QHash<QString, int> index_;
+    mutable KeyIndex index_;
     mutable bool indexStale_ = false;
 
     QStringList pendingKeys_;

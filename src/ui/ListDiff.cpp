@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "ui/ListDiff.h"
 
-#include <QHash>
-
 #include <algorithm>
 #include <vector>
 
@@ -34,7 +32,7 @@ std::vector<bool> longestIncreasing(const std::vector<int>& values) {
 } // namespace
 
 ListDiff ListDiff::between(const QStringList& before, const QStringList& after,
-                           const QHash<QString, int>& newPosition, int maxSteps) {
+                           const KeyIndex& newPosition, int maxSteps) {
     ListDiff diff;
     // The first load, or the last rows gone: one step.
     if (before.isEmpty() != after.isEmpty()) {
@@ -52,7 +50,7 @@ ListDiff ListDiff::between(const QStringList& before, const QStringList& after,
     // Where each old row goes, or -1 when it goes away.
     std::vector<int> target(before.size());
     for (int i = 0; i < before.size(); ++i)
-        target[i] = newPosition.value(before[i], -1);
+        target[i] = newPosition.indexOf(before[i]);
 
     // Removals from the bottom up, so that the rows above keep their numbers.
     for (int i = int(before.size()) - 1; i >= 0; --i) {

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include <QHash>
+#include "model/KeyIndex.h"
+
 #include <QList>
 #include <QStringList>
 
@@ -27,7 +28,7 @@ struct ListDiff {
     // At most maxSteps steps; more make it a reordering. afterPositions gives each key's
     // place in `after`.
     static ListDiff between(const QStringList& before, const QStringList& after,
-                            const QHash<QString, int>& afterPositions, int maxSteps);
+                            const KeyIndex& afterPositions, int maxSteps);
 };
 
 } // namespace varno
