@@ -113,7 +113,7 @@ struct Result {
 int measure(int argc, char** argv, int rows, const QString& base, bool withNews) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    memory::limitArenas(); // as the app's main() does
+    memory::tuneAllocator(); // as the app's main() does
     QApplication app(argc, argv);
     bench::LoopbackStore loopback(base + '/' + QString::number(rows));
     AppStore& store = *loopback.store;

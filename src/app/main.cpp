@@ -8,7 +8,7 @@
 #include <QStringList>
 
 int main(int argc, char* argv[]) {
-    varno::memory::limitArenas();
+    varno::memory::tuneAllocator();
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));

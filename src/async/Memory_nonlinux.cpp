@@ -4,7 +4,7 @@
 namespace varno::memory {
 
 // The system allocators elsewhere give memory back by themselves.
-void limitArenas() {}
+void tuneAllocator() {}
 void releaseFreePages() {}
 
 } // namespace varno::memory
