@@ -64,6 +64,39 @@ Dashboard Dashboard::decode(const JsonNode& node) {
     return d;
 }
 
+namespace {
+template <typename Text> void share(Text& text, const Text& same) {
+    if (text == same)
+        text = same;
+}
+} // namespace
+
+void Dashboard::shareTextsWith(const Dashboard& previous) {
+    const QList<LeaderboardEntry>& old = previous.leaderboard;
+    // Rows mostly keep their places or shift by the few that arrive, leave or move,
+    // so each is looked for near where the last one was found: no index to build.
+    constexpr qsizetype reach = 16;
+    qsizetype shift = 0;
+    for (qsizetype i = 0; i < leaderboard.size() && !old.isEmpty(); ++i) {
+        LeaderboardEntry& row = leaderboard[i];
+        const qsizetype guess = i + shift;
+        const LeaderboardEntry* match = nullptr;
+        for (qsizetype step = 0; step <= 2 * reach && !match; ++step) {
+            const qsizetype at = guess + (step % 2 ? (step + 1) / 2 : -step / 2);
+            if (at >= 0 && at < old.size() && old[at].id == row.id) {
+                match = &old[at];
+                shift = at - i;
+            }
+        }
+        if (!match)
+            continue;
+        row.id = match->id;
+        share(row.name, match->name);
+        share(row.syncedAt, match->syncedAt);
+        share(row.avatarURL, match->avatarURL);
+    }
+}
+
 DailyUsage DailyUsage::decode(const JsonNode& node) {
     return DailyUsage{node.requiredString(QStringLiteral("provider")),
                       node.requiredString(QStringLiteral("date")),

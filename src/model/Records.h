@@ -80,6 +80,11 @@ struct Dashboard {
     // As the server sends it (the development tools and benchmarks answer with it).
     QByteArray toJson() const;
     bool operator==(const Dashboard&) const = default;
+
+    // Makes each leaderboard text that equals the one `previous` holds for the same
+    // id share its memory: a sync mostly changes totals, and a long list then holds
+    // its ids and names once instead of twice while both are alive.
+    void shareTextsWith(const Dashboard& previous);
 };
 
 // One provider's token total for one local day.

@@ -289,8 +289,15 @@ QCoro::Task<void> AppStore::refreshUsage(bool sync, std::stop_token token) {
 QCoro::Task<void> AppStore::loadDashboard(std::stop_token token) {
     QPointer<AppStore> self(this);
     const QString day = localDay(now(), timeZone());
+    // The dashboard shown meanwhile, shared (not copied) with the decoding thread. A
+    // named variable: GCC 12 mishandles a temporary function object in a co_await.
+    std::function<void(std::optional<Dashboard>&)> shareTexts =
+        [shown = dashboard_](std::optional<Dashboard>& loaded) {
+            if (loaded && shown)
+                loaded->shareTextsWith(*shown);
+        };
     std::optional<Dashboard> dashboard = co_await client_.request<std::optional<Dashboard>>(
-        QStringLiteral("dashboard?date=") + day, "GET", std::nullopt, token);
+        QStringLiteral("dashboard?date=") + day, "GET", std::nullopt, token, std::move(shareTexts));
     if (!self)
         co_return;
     const bool loaded = dashboard.has_value();

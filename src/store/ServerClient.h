@@ -55,15 +55,16 @@ public:
 
     // The same, decoding T (or an optional record, where a JSON null gives nothing)
     // from the answer; a body that does not decode throws AppError with
-    // unreadableMessage (the decoder's words go to the log).
+    // unreadableMessage (the decoder's words go to the log). `polish`, if given, runs
+    // on the decoded value where it was decoded (a worker, for a large answer).
     template <typename T>
     QCoro::Task<T> request(QString path, QByteArray method, std::optional<QByteArray> body = {},
-                           std::stop_token token = {}) const {
+                           std::stop_token token = {}, std::function<void(T&)> polish = {}) const {
         const QByteArray answer =
             co_await send(std::move(path), std::move(method), std::move(body), std::move(token));
         std::optional<T> decoded;
         try {
-            decoded.emplace(co_await decodeAnswer<T>(answer));
+            decoded.emplace(co_await decodeAnswer<T>(answer, std::move(polish)));
         } catch (const DecodingError& error) {
             throw unreadableAnswer(error);
         }
@@ -80,12 +81,18 @@ public:
 
     // T (or an optional record) decoded from an answer body; DecodingError when it
     // does not decode.
-    template <typename T> static QCoro::Task<T> decodeAnswer(QByteArray answer) {
-        const auto decode = [answer](std::stop_token) {
-            if constexpr (IsOptional<T>::value)
-                return decodeOptionalJson<typename T::value_type>(answer);
-            else
-                return decodeJson<T>(answer);
+    template <typename T>
+    static QCoro::Task<T> decodeAnswer(QByteArray answer, std::function<void(T&)> polish = {}) {
+        const auto decode = [answer, polish](std::stop_token) {
+            T value = [&] {
+                if constexpr (IsOptional<T>::value)
+                    return decodeOptionalJson<typename T::value_type>(answer);
+                else
+                    return decodeJson<T>(answer);
+            }();
+            if (polish)
+                polish(value);
+            return value;
         };
         if (answer.size() <= inlineDecodeBytes)
             co_return decode({});

@@ -232,3 +232,42 @@ TEST(Records, CodexBarDocumentIsJudgedElementByElement) {
               R"(missing member "totalTokens" at $[0].daily[0])");
     EXPECT_THROW(decodeJsonList<ProviderUsage>(R"({"provider":"codex"})"), DecodingError);
 }
+
+// A sync's texts share the shown dashboard's memory wherever they are equal, found
+// also when rows arrive, leave or move; what differs stays the new answer's.
+TEST(Records, ALoadSharesTheTextsItHasInCommonWithTheShownOne) {
+    const auto row = [](int id, const QString& name, std::optional<QString> avatar = {}) {
+        return LeaderboardEntry{QStringLiteral("f%1").arg(id), name, false, 1, 2, 3, {}, avatar};
+    };
+    Dashboard shown, loaded;
+    for (int i = 0; i < 200; ++i)
+        shown.leaderboard.append(row(i, QStringLiteral("Friend %1").arg(i), "https://a/x.png"));
+    // Two new rows at the top, row 50 gone, row 30 moved up to 20, row 7 renamed; row
+    // 150 jumps to the top, further than the rows are looked for.
+    loaded.leaderboard = {row(900, "New"), row(150, "Friend 150", "https://a/x.png"),
+                          row(901, "Newer")};
+    for (int i = 0; i < 200; ++i) {
+        if (i == 50 || i == 150 || i == 30)
+            continue;
+        if (i == 20)
+            loaded.leaderboard.append(row(30, "Friend 30", "https://a/x.png"));
+        // Copies of their own, as a decoder makes them.
+        const QString name = i == 7 ? QStringLiteral("Seven") : QStringLiteral("Friend %1").arg(i);
+        loaded.leaderboard.append(
+            row(i, QString(name.constData(), name.size()), QString::fromLatin1("https://a/x.png")));
+    }
+    const Dashboard before = loaded;
+    loaded.shareTextsWith(shown);
+
+    EXPECT_EQ(loaded, before);
+    for (const LeaderboardEntry& entry : std::as_const(loaded.leaderboard)) {
+        const int id = entry.id.mid(1).toInt();
+        SCOPED_TRACE(entry.id.toStdString());
+        if (id >= 200 || id == 150)
+            continue;
+        const LeaderboardEntry& old = shown.leaderboard[id];
+        EXPECT_TRUE(entry.id.isSharedWith(old.id));
+        EXPECT_EQ(entry.name.isSharedWith(old.name), id != 7);
+        EXPECT_TRUE(entry.avatarURL->isSharedWith(*old.avatarURL));
+    }
+}
