@@ -124,7 +124,7 @@ TEST(WestonWithoutTray, SaysSoOnceAndTheToggleOpensThePanel) {
                      << (missing.isEmpty() ? "the varno program" : missing.toStdString())
                      << " (scripts/setup installs them)";
     const test::ChildRun child =
-        test::runOnPrivateDesktop(false, std::chrono::milliseconds(120000));
+        test::runInPrivateSession(false, std::chrono::milliseconds(120000));
     EXPECT_EQ(child.outcome, test::ChildRun::Outcome::passed) << child.output.toStdString();
 }
 

@@ -7,7 +7,6 @@
 
 #include "DesktopSession.h"
 
-#include <QCoreApplication>
 #include <QThread>
 #include <gtest/gtest.h>
 
@@ -107,7 +106,7 @@ TEST(XEmbedTray, BothClicksReachVarnoAndTheMenuHangsFromTheIcon) {
         GTEST_SKIP() << "needs "
                      << (missing.isEmpty() ? "the varno program" : missing.toStdString())
                      << " (scripts/setup installs them)";
-    const test::ChildRun child = test::runOnPrivateDesktop(false, std::chrono::milliseconds(90000));
+    const test::ChildRun child = test::runInPrivateSession(false, std::chrono::milliseconds(90000));
     EXPECT_EQ(child.outcome, test::ChildRun::Outcome::passed) << child.output.toStdString();
 }
 

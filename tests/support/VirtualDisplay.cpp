@@ -3,7 +3,6 @@
 
 #include <QDeadlineTimer>
 #include <QStandardPaths>
-#include <QThread>
 
 namespace varno::test {
 
@@ -21,25 +20,11 @@ void stopProcess(QProcess& process) {
 
 } // namespace
 
-VirtualDisplay::VirtualDisplay(Tray tray) {
-    if (!startServer())
-        return;
-    if (tray == Tray::with && !startTray()) {
-        stopProcess(server_);
-        display_.clear();
-    }
-}
-
-VirtualDisplay::~VirtualDisplay() {
-    stopProcess(tray_);
-    stopProcess(server_);
-}
-
-bool VirtualDisplay::startServer() {
+VirtualDisplay::VirtualDisplay() {
     const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
     if (xvfb.isEmpty()) {
         error_ = QStringLiteral("Xvfb is not installed (scripts/setup installs it)");
-        return false;
+        return;
     }
     // Xvfb picks a free display itself and writes its number to the descriptor given.
     server_.start(xvfb, {"-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp"});
@@ -51,39 +36,13 @@ bool VirtualDisplay::startServer() {
         error_ = QStringLiteral("Xvfb did not start: ") +
                  QString::fromLocal8Bit(server_.readAllStandardError()).trimmed();
         stopProcess(server_);
-        return false;
+        return;
     }
     display_ = QLatin1Char(':') + QString::fromLatin1(server_.readLine().trimmed());
-    return true;
 }
 
-bool VirtualDisplay::startTray() {
-    const QString trayer = QStandardPaths::findExecutable(QStringLiteral("trayer"));
-    const QString xdotool = QStandardPaths::findExecutable(QStringLiteral("xdotool"));
-    if (trayer.isEmpty() || xdotool.isEmpty()) {
-        error_ = QStringLiteral("trayer or xdotool is not installed (scripts/setup installs them)");
-        return false;
-    }
-    const QProcessEnvironment env = environment();
-    tray_.setProcessEnvironment(env);
-    tray_.setProcessChannelMode(QProcess::MergedChannels);
-    tray_.start(trayer, {"--edge", "top", "--align", "right", "--widthtype", "request", "--height",
-                         "28", "--SetDockType", "true", "--transparent", "false"});
-    // Up once its window exists; it claims the tray selection as it maps it.
-    QDeadlineTimer deadline(std::chrono::seconds(10));
-    while (!deadline.hasExpired() && tray_.state() != QProcess::NotRunning) {
-        QProcess search;
-        search.setProcessEnvironment(env);
-        search.start(xdotool, {"search", "--classname", "trayer"});
-        if (search.waitForFinished(3000) && search.exitCode() == 0) {
-            QThread::msleep(200);
-            return true;
-        }
-        QThread::msleep(50);
-    }
-    error_ = QStringLiteral("trayer did not start: ") +
-             QString::fromLocal8Bit(tray_.readAll()).trimmed();
-    return false;
+VirtualDisplay::~VirtualDisplay() {
+    stopProcess(server_);
 }
 
 QProcessEnvironment VirtualDisplay::environment(QProcessEnvironment base) const {
