@@ -167,6 +167,9 @@ void notificationsOnARealDaemon() {
     desktop.start("trayer", {"--edge", "top", "--align", "right", "--SetDockType", "true"});
     ASSERT_TRUE(waitUntil([&] { return desktop.run("dunstctl", {"is-paused"}).first == 0; }, 10s))
         << desktop.log("dunst").toStdString();
+    ASSERT_TRUE(waitUntil([&] {
+        return desktop.run("xdotool", {"search", "--classname", "trayer"}).first == 0;
+    }));
 
     // Signed in as the demo user, with the session where Varno keeps it.
     const QJsonObject demo = run.api.post("/dev/sessions", {{"userId", "demo"}}).json;
@@ -188,6 +191,7 @@ void notificationsOnARealDaemon() {
     // The first load only records.
     const QString started = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
     ASSERT_TRUE(run.startApp());
+    EXPECT_TRUE(test::readText(desktop.path("startup")).contains("tray=shown"));
     ASSERT_TRUE(run.loadUntil([](const SeenFriendNews&) { return true; }))
         << desktop.log("varno").toStdString();
     // The app's own upload moves the user's total: the passes below are measured after it.
@@ -228,11 +232,10 @@ void notificationsOnARealDaemon() {
                            passed};
     EXPECT_EQ(run.notifications(), once);
 
-    // Quitting with the panel and its friends sheet up (and the tray icon's window)
-    // ends the process.
-    if (run.panelShown())
-        run.varno({"--toggle"});
-    ASSERT_TRUE(waitUntil([&] { return !run.panelShown(); }, 5s));
+    // --dev usage and --dev friends each bring their sheet up; quitting with the friends
+    // sheet up (and the tray icon's window) ends the process.
+    EXPECT_EQ(run.varno({"--dev", "usage"}), 0);
+    ASSERT_TRUE(waitUntil([&] { return run.shown("Varno leaderboard — Your Usage"); }, 10s));
     EXPECT_EQ(run.varno({"--dev", "friends"}), 0);
     EXPECT_TRUE(waitUntil([&] { return run.shown("Varno leaderboard — Friends"); }, 10s));
     EXPECT_TRUE(run.quitApp());
