@@ -504,25 +504,13 @@ TEST(MenuBarController, ThePanelHasOnePlaceTheLastClick) {
     EXPECT_EQ(panel->cardGeometry(), clicked);
 }
 
-// The dashboard as the scripted server gives it, with these incoming requests.
-QByteArray dashboardAsking(const QStringList& names) {
-    QByteArrayList requests;
-    for (const QString& name : names)
-        requests << R"({"id":"q-)" + name.toUtf8() + R"(","name":")" + name.toUtf8() +
-                        R"(","incoming":true,"accepted":false})";
-    return R"({"user":{"id":"u-alice","name":"Alice","email":"a@x.io"},"leaderboard":[)"
-           R"({"id":"u-alice","name":"Alice","isMe":true,"codex":1,"claude":1,"total":2}],)"
-           R"("requests":[)" +
-           requests.join(',') + "]}";
-}
-
 TEST(MenuBarController, NotificationsFollowTheirMenuItemAndAClickOpensThePanel) {
     ControllerHarness h;
     h.withNotifications = true;
     h.realView = true;
     h.withTray = true; // a StatusNotifierItem host draws the exported menu
     h.keychainSession = h.saved();
-    h.answerDashboard(dashboardAsking({"Bob"}));
+    h.answerAsking({"Bob"});
     MenuBarController& controller = h.launch();
     const auto notificationsItem = [&]() -> QAction* {
         openMenu(controller);
@@ -541,7 +529,7 @@ TEST(MenuBarController, NotificationsFollowTheirMenuItemAndAClickOpensThePanel) 
     EXPECT_FALSE(notificationsItem()->icon().isNull())
         << "a symbol, so that its label lines up with the others' in the tray's menu";
 
-    h.answerDashboard(dashboardAsking({"Bob", "Cy"}));
+    h.answerAsking({"Bob", "Cy"});
     ASSERT_TRUE(h.nextPass());
     // The name isolated, so that it cannot reorder the words around it.
     EXPECT_EQ(h.notifier->shown,
@@ -560,7 +548,7 @@ TEST(MenuBarController, NotificationsFollowTheirMenuItemAndAClickOpensThePanel) 
     notificationsItem()->trigger();
     EXPECT_TRUE(openMenu(controller).contains(item + "|unchecked"));
     EXPECT_EQ(h.settings.value("notificationsEnabled").toBool(), false);
-    h.answerDashboard(dashboardAsking({"Bob", "Cy", "Di"}));
+    h.answerAsking({"Bob", "Cy", "Di"});
     ASSERT_TRUE(h.nextPass());
     EXPECT_EQ(h.notifier->shown.size(), 1);
 }
