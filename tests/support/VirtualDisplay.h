@@ -7,13 +7,8 @@
 
 namespace varno::test {
 
-// An X server of the test's own (Xvfb, 1280 x 800), for tests that need a real window
-// system: a platform theme, the accessibility bus. It runs as long as the object lives.
-//
-//     VirtualDisplay display;
-//     if (!display.isRunning())
-//         GTEST_SKIP() << display.error();
-//     process.setProcessEnvironment(display.environment());
+// An X server of the test's own (Xvfb, 1280 x 800) while the object lives, for what needs
+// a real window system: a platform theme, the accessibility bus.
 class VirtualDisplay {
 public:
     VirtualDisplay();
