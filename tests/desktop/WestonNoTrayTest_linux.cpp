@@ -6,7 +6,7 @@
 #include "support/Files.h"
 #include "support/Programs.h"
 
-#include "DesktopSession.h"
+#include "support/DesktopSession.h"
 
 #include <QCoreApplication>
 #include <QThread>

@@ -5,7 +5,7 @@
 
 #include "support/Programs.h"
 
-#include "DesktopSession.h"
+#include "support/DesktopSession.h"
 
 #include <QThread>
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
 // under Xvfb in one D-Bus session, the real varno binary against the development
 // server, clicks through xdotool, the menu read over D-Bus the way the panel reads it.
 
-#include "DesktopSession.h"
+#include "support/DesktopSession.h"
 
 #include "support/DevServerProcess.h"
 #include "support/Files.h"

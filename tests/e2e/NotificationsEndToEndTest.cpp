@@ -11,8 +11,8 @@
 #include "model/Settings.h"
 #include "store/FriendNews.h"
 
-#include "desktop/DesktopSession.h"
 #include "devserver/DevServerApi.h"
+#include "support/DesktopSession.h"
 #include "support/DevServerProcess.h"
 #include "support/Files.h"
 #include "support/Printers.h"

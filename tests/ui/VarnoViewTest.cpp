@@ -12,7 +12,7 @@
 
 #include "support/ChildRun.h"
 #include "support/Contrast.h"
-#include "support/VirtualDisplay.h"
+#include "support/DesktopSession.h"
 
 #include <QClipboard>
 #include <QDialog>
@@ -423,32 +423,20 @@ TEST_F(VarnoViewTest, TheUsageSheetShowsEachDayByKeyboardPointerAndScreenReader)
     ASSERT_TRUE(chart && chart->isVisible());
     EXPECT_EQ(visibleWithAccessibleName(sheet, "Reading your usage"), nullptr);
     const auto dayShown = [&] { return visibleTexts(sheet).mid(visibleTexts(sheet).size() - 3); };
-    const QLocale locale;
     const auto dayName = [&](int daysAgo) {
         return UsageHistory::dayName(today.addDays(-daysAgo));
     };
     // Today and the busiest day, then by provider (the chart's legend) this computer and
     // all machines.
-    const QStringList summary{"Your Usage",
-                              "Last 30 days",
-                              "Done",
-                              "Today",
-                              "1.23M",
-                              "Busiest day",
-                              "1.23M",
-                              UsageHistory::shortDayName(today),
-                              "This\ncomputer",
-                              "All your\nmachines",
-                              "Codex",
-                              "1.02M",
-                              "4B",
-                              "Claude Code",
-                              "238K",
-                              "1.5B",
-                              "Total",
-                              "1.26M",
-                              "5.5B",
+    // clang-format off
+    const QStringList summary{"Your Usage", "Last 30 days", "Done",
+                              "Today", "1.23M", "Busiest day", "1.23M", UsageHistory::shortDayName(today),
+                              "This\ncomputer", "All your\nmachines",
+                              "Codex", "1.02M", "4B",
+                              "Claude Code", "238K", "1.5B",
+                              "Total", "1.26M", "5.5B",
                               dayName(0)};
+    // clang-format on
     EXPECT_EQ(visibleTexts(sheet).mid(0, summary.size()), summary);
     EXPECT_EQ(dayShown(), QStringList({dayName(0), "1,234,567 tokens",
                                        "Codex 1,000,000 · Claude Code 234,567"}));
@@ -750,10 +738,11 @@ TEST_F(FriendsViewTest, TheSheetWorksByKeyboard) {
         QLibraryInfo::path(QLibraryInfo::PluginsPath) + "/platformthemes/libqgtk3.so";
     if (!QFileInfo::exists(gtkTheme))
         GTEST_SKIP() << "this Qt has no GTK platform theme (Debian: qt6-gtk-platformtheme)";
-    VirtualDisplay display;
-    if (!display.isRunning())
-        GTEST_SKIP() << display.error().toStdString();
-    QProcessEnvironment env = display.environment();
+    DesktopSession desktop;
+    if (!desktop.startX("1280x800"))
+        GTEST_SKIP() << "Xvfb did not start (scripts/setup installs it)";
+    QProcessEnvironment env = desktop.environment();
+    env.insert("QT_QPA_PLATFORM", "xcb");
     env.insert("QT_QPA_PLATFORMTHEME", "gtk3");
     env.insert("NO_AT_BRIDGE", "1");
     const ChildRun gtk = runCurrentTestInChild(env);
@@ -773,10 +762,11 @@ TEST_F(FriendsViewTest, AScreenReaderHearsOneItemPerRowAndNamedButtons) {
         probe.start(python, {"-c", "import pyatspi"});
         ASSERT_TRUE(probe.waitForFinished(20000) && probe.exitCode() == 0)
             << "python3-pyatspi is missing (scripts/setup installs it)";
-        VirtualDisplay display;
-        if (!display.isRunning())
-            GTEST_SKIP() << display.error().toStdString();
-        QProcessEnvironment env = display.environment();
+        DesktopSession desktop;
+        if (!desktop.startX("1280x800"))
+            GTEST_SKIP() << "Xvfb did not start (scripts/setup installs it)";
+        QProcessEnvironment env = desktop.environment();
+        env.insert("QT_QPA_PLATFORM", "xcb");
         for (const char* name : {"DBUS_SESSION_BUS_ADDRESS", "AT_SPI_BUS_ADDRESS", "NO_AT_BRIDGE"})
             env.remove(name);
         env.insert("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1");
