@@ -85,13 +85,7 @@ void onWestonWithoutATray() {
 
     const QImage before = desktop.screenshot();
     ASSERT_FALSE(before.isNull());
-    const auto toggle = [&] {
-        QProcess request;
-        request.setProcessEnvironment(app);
-        request.start(varnoProgram, {"--toggle"});
-        return request.waitForFinished(10000) && request.exitCode() == 0;
-    };
-    ASSERT_TRUE(toggle());
+    ASSERT_EQ(test::runProgram(varnoProgram, {"--toggle"}, app).exitCode, 0);
     QImage open;
     // The card is 280 x 100 at least.
     EXPECT_TRUE(

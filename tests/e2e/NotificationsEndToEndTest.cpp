@@ -88,19 +88,12 @@ public:
         return waitUntil([&] { return QFile::exists(desktop.path("startup")); }, 30s);
     }
     bool quitApp() {
-        const QProcessEnvironment env = appEnvironment();
-        QProcess quit;
-        quit.setProcessEnvironment(env);
-        quit.start(varnoProgram, {"--dev", "quit"});
-        quit.waitForFinished(10000);
+        varno({"--dev", "quit"});
         return app_->waitForFinished(15000) && app_->exitStatus() == QProcess::NormalExit &&
                app_->exitCode() == 0;
     }
     int varno(const QStringList& arguments) {
-        QProcess process;
-        process.setProcessEnvironment(appEnvironment());
-        process.start(varnoProgram, arguments);
-        return process.waitForFinished(10000) ? process.exitCode() : -1;
+        return test::runProgram(varnoProgram, arguments, appEnvironment()).exitCode;
     }
     bool shown(const QString& title) {
         return desktop.run("xdotool", {"search", "--onlyvisible", "--name", '^' + title + '$'})
