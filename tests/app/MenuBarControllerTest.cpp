@@ -58,16 +58,12 @@ QStringList openMenu(MenuBarController& controller, bool open = true) {
 // The menu signed out (or restoring) and signed in; first what a left click does, for
 // trays that open the menu on one.
 const QString copyItem = "Copy referral link|%1|Copy your invite link to the clipboard";
-const QStringList idleMenu = {"Sign in with GitHub|on|",
-                              "Your Usage|off|" + usageTip,
-                              "-",
-                              copyItem.arg("off"),
-                              "-",
-                              "Sign out|off|",
-                              "Quit Varno|on|"};
-const QStringList readyMenu = {
-    "Open Varno|on|", "Your Usage|on|" + usageTip, "-", copyItem.arg("on"), "-", "Sign out|on|",
-    "Quit Varno|on|"};
+// clang-format off
+const QStringList idleMenu = {"Sign in with GitHub|on|", "Your Usage|off|" + usageTip, "-",
+                              copyItem.arg("off"), "-", "Sign out|off|", "Quit Varno|on|"};
+const QStringList readyMenu = {"Open Varno|on|", "Your Usage|on|" + usageTip, "-",
+                               copyItem.arg("on"), "-", "Sign out|on|", "Quit Varno|on|"};
+// clang-format on
 
 // The exported copy is kept current too: it is read here without opening the menu.
 TEST(MenuBarController, LaunchRestoresTheSessionThenAnnouncesAndSyncs) {
