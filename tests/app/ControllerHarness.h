@@ -191,10 +191,10 @@ public:
     bool realView = false;          // the real panel content instead of a label
     bool withTray = false;          // a status item (drawn nowhere on this platform)
     bool withNotifications = false; // friend news and the recording notifier
-    // The dashboard's answer from now on (the default one while empty).
-    void answerDashboard(QByteArray body) {
+    // Friend requests from these people in the dashboard's answers from now on.
+    void answerAsking(const QStringList& names) {
         std::lock_guard lock(dashboardMutex);
-        dashboardBody = std::move(body);
+        asking = names;
     }
     std::shared_ptr<RecordingNotifier> notifier = std::make_shared<RecordingNotifier>();
     std::unique_ptr<AppStore> store;
@@ -203,7 +203,7 @@ public:
 
 private:
     std::mutex dashboardMutex;
-    QByteArray dashboardBody; // read on the server's thread
+    QStringList asking; // read on the server's thread
 
     ScriptedResponse answer(const RecordedRequest& request) {
         const QByteArray path = request.pathWithoutQuery();
@@ -215,18 +215,20 @@ private:
                 200,
                 R"({"token":"tok-2","user":{"id":"u-alice","name":"Alice","email":"a@x.io"}})");
         if (path == "/api/dashboard") {
+            QByteArrayList requests;
             std::lock_guard lock(dashboardMutex);
-            if (!dashboardBody.isEmpty())
-                return ScriptedResponse::reply(200, dashboardBody);
-        }
-        if (path == "/api/dashboard")
+            for (const QString& name : asking)
+                requests << R"({"id":"q-)" + name.toUtf8() + R"(","name":")" + name.toUtf8() +
+                                R"(","incoming":true,"accepted":false})";
             return ScriptedResponse::reply(
                 200,
                 R"({"user":{"id":"u-alice","name":"Alice","email":"a@x.io"},"leaderboard":[)"
                 R"({"id":"u-alice","name":"Alice","isMe":true,"codex":10,"claude":5,"total":15}],)"
-                R"("requests":[])" +
+                R"("requests":[)" +
+                    requests.join(',') + "]" +
                     (withReferralCode ? R"(,"referralCode":")" + referralCode + R"("})"
                                       : QByteArray("}")));
+        }
         if (path == "/api/usage" || path == "/api/auth/logout")
             return ScriptedResponse::reply(200, R"({"ok":true})");
         return ScriptedResponse::reply(404, R"({"error":"Not found."})");

@@ -12,11 +12,8 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
-#include <QFile>
-#include <QProcess>
 #include <QSignalSpy>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QTest>
 #include <gtest/gtest.h>
 

@@ -15,11 +15,7 @@
 #include <QDBusError>
 #include <QDBusMessage>
 #include <QDBusVariant>
-#include <QFile>
-#include <QProcess>
 #include <QSignalSpy>
-#include <QStandardPaths>
-#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 namespace varno {

@@ -6,10 +6,8 @@
 #include "model/Errors.h"
 
 #include "support/AwaitTask.h"
+#include "support/ChildRun.h"
 
-#include <QCoreApplication>
-#include <QDir>
-#include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -18,8 +16,6 @@ using namespace varno;
 using test::awaitTask;
 
 namespace {
-
-const char* childMarker = "VARNO_SECRET_SERVICE_CHILD";
 
 SavedSession session(const char* token) {
     return SavedSession{token, User{"u1", "Ann", "a@x"}, "https://varno.example"};
@@ -103,45 +99,11 @@ TEST(SessionKeychain, SavesOneItemAndFailuresSayWhetherItExisted) {
 }
 
 TEST(SecretService, SessionRoundTripInARealKeyring) {
-    if (qEnvironmentVariableIsSet(childMarker))
+    if (test::isChildRun())
         return roundTripAgainstTheRunningService();
-    const QString dbusRunSession = QStandardPaths::findExecutable("dbus-run-session");
-    const QString keyringDaemon = QStandardPaths::findExecutable("gnome-keyring-daemon");
-    if (dbusRunSession.isEmpty() || keyringDaemon.isEmpty())
+    if (QStandardPaths::findExecutable("dbus-run-session").isEmpty() ||
+        QStandardPaths::findExecutable("gnome-keyring-daemon").isEmpty())
         GTEST_SKIP() << "needs dbus-run-session and gnome-keyring-daemon (scripts/setup)";
-
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const QString home = dir.filePath("home");
-    const QString runtime = dir.filePath("runtime");
-    ASSERT_TRUE(QDir().mkpath(home) && QDir().mkpath(runtime));
-    QFile::setPermissions(runtime,
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    for (const char* name : {"DBUS_SESSION_BUS_ADDRESS", "XDG_DATA_HOME", "XDG_CONFIG_HOME",
-                             "XDG_CACHE_HOME", "GNOME_KEYRING_CONTROL"})
-        env.remove(name);
-    env.insert("HOME", home);
-    env.insert("XDG_RUNTIME_DIR", runtime);
-    env.insert(childMarker, "1");
-    env.insert("QT_QPA_PLATFORM", "offscreen");
-
-    QProcess child;
-    child.setProcessEnvironment(env);
-    child.setProcessChannelMode(QProcess::MergedChannels);
-    child.start(dbusRunSession,
-                {"--", "sh", "-c",
-                 "printf pw | \"$1\" --unlock --components=secrets >/dev/null && "
-                 "exec \"$0\" --gtest_filter=SecretService.SessionRoundTripInARealKeyring",
-                 QCoreApplication::applicationFilePath(), keyringDaemon});
-    ASSERT_TRUE(child.waitForStarted(10000));
-    const bool finished = child.waitForFinished(120000);
-    const std::string output = child.readAll().toStdString();
-    if (!finished)
-        child.kill();
-    ASSERT_TRUE(finished) << "the keyring session did not finish:\n" << output;
-    EXPECT_EQ(child.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(child.exitCode(), 0) << output;
-    EXPECT_NE(output.find("[  PASSED  ] 1 test"), std::string::npos) << output;
+    const test::ChildRun child = test::runInPrivateSession(true, std::chrono::seconds(120));
+    EXPECT_EQ(child.outcome, test::ChildRun::Outcome::passed) << child.output.toStdString();
 }

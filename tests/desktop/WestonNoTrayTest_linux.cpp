@@ -6,7 +6,7 @@
 #include "support/Files.h"
 #include "support/Programs.h"
 
-#include "DesktopSession.h"
+#include "support/DesktopSession.h"
 
 #include <QCoreApplication>
 #include <QThread>
@@ -85,13 +85,7 @@ void onWestonWithoutATray() {
 
     const QImage before = desktop.screenshot();
     ASSERT_FALSE(before.isNull());
-    const auto toggle = [&] {
-        QProcess request;
-        request.setProcessEnvironment(app);
-        request.start(varnoProgram, {"--toggle"});
-        return request.waitForFinished(10000) && request.exitCode() == 0;
-    };
-    ASSERT_TRUE(toggle());
+    ASSERT_EQ(test::runProgram(varnoProgram, {"--toggle"}, app).exitCode, 0);
     QImage open;
     // The card is 280 x 100 at least.
     EXPECT_TRUE(
@@ -124,7 +118,7 @@ TEST(WestonWithoutTray, SaysSoOnceAndTheToggleOpensThePanel) {
                      << (missing.isEmpty() ? "the varno program" : missing.toStdString())
                      << " (scripts/setup installs them)";
     const test::ChildRun child =
-        test::runOnPrivateDesktop(false, std::chrono::milliseconds(120000));
+        test::runInPrivateSession(false, std::chrono::milliseconds(120000));
     EXPECT_EQ(child.outcome, test::ChildRun::Outcome::passed) << child.output.toStdString();
 }
 

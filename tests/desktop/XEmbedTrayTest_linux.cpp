@@ -5,9 +5,8 @@
 
 #include "support/Programs.h"
 
-#include "DesktopSession.h"
+#include "support/DesktopSession.h"
 
-#include <QCoreApplication>
 #include <QThread>
 #include <gtest/gtest.h>
 
@@ -107,7 +106,7 @@ TEST(XEmbedTray, BothClicksReachVarnoAndTheMenuHangsFromTheIcon) {
         GTEST_SKIP() << "needs "
                      << (missing.isEmpty() ? "the varno program" : missing.toStdString())
                      << " (scripts/setup installs them)";
-    const test::ChildRun child = test::runOnPrivateDesktop(false, std::chrono::milliseconds(90000));
+    const test::ChildRun child = test::runInPrivateSession(false, std::chrono::milliseconds(90000));
     EXPECT_EQ(child.outcome, test::ChildRun::Outcome::passed) << child.output.toStdString();
 }
 

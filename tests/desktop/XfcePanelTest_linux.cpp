@@ -3,16 +3,14 @@
 // under Xvfb in one D-Bus session, the real varno binary against the development
 // server, clicks through xdotool, the menu read over D-Bus the way the panel reads it.
 
-#include "DesktopSession.h"
+#include "support/DesktopSession.h"
 
 #include "support/DevServerProcess.h"
 #include "support/Files.h"
 #include "support/Programs.h"
 
-#include <QCoreApplication>
 #include <QDBusArgument>
 #include <QDBusConnection>
-#include <QDBusInterface>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QDBusReply>
@@ -354,7 +352,7 @@ TEST(XfcePanel, MenuIconAndPanelPlaceOnAStatusNotifierTray) {
         GTEST_SKIP() << "needs "
                      << (missing.isEmpty() ? "the varno program" : missing.toStdString())
                      << " (scripts/setup installs them)";
-    const test::ChildRun child = test::runOnPrivateDesktop(true, std::chrono::milliseconds(170000));
+    const test::ChildRun child = test::runInPrivateSession(true, std::chrono::milliseconds(170000));
     EXPECT_EQ(child.outcome, test::ChildRun::Outcome::passed) << child.output.toStdString();
     const qsizetype at = child.output.indexOf("icon contrast");
     if (at >= 0)

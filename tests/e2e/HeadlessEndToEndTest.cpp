@@ -31,7 +31,6 @@ using namespace varno::test;
 
 namespace {
 
-
 // A machine of its own: home, runtime, config and state folders, nothing of a desktop.
 class Machine {
 public:
@@ -92,7 +91,7 @@ bool skipWithoutTools() {
 
 } // namespace
 
-TEST(HeadlessEndToEnd, SignInFromATerminalThenSyncAsAServiceAlongsideADesktop) {
+TEST(HeadlessEndToEnd, SignInFromATerminalThenSyncAsAService) {
     if (skipWithoutTools())
         GTEST_SKIP() << "needs the varno program";
     DevServerProcess server(DevServerProcess::Seed::demo);
@@ -141,8 +140,6 @@ TEST(HeadlessEndToEnd, SignInFromATerminalThenSyncAsAServiceAlongsideADesktop) {
               (QList<int>{0600, 0700}));
     EXPECT_EQ(session->user.id, "demo");
     EXPECT_EQ(machine.settings().value(settings::serverURLKey).toString(), server.baseUrl());
-    const qint64 afterSignIn =
-        api.entry(session->token, today(), "demo").value("total").toInteger();
 
     // The service uploads at once and keeps going, a line per pass.
     QProcess service;
@@ -177,18 +174,7 @@ TEST(HeadlessEndToEnd, SignInFromATerminalThenSyncAsAServiceAlongsideADesktop) {
                                                << status.out.toStdString();
     EXPECT_FALSE(status.out.contains("Last upload: none")) << status.out.toStdString();
 
-    // A desktop of the same user uploads from its own device: the server adds them up.
-    const qint64 desktopTokens = 1'234'567;
-    ASSERT_EQ(api.upload(session->token, "DESKTOP-DEVICE", {{"codex", today(), desktopTokens}},
-                         QDateTime::currentDateTimeUtc().toString(Qt::ISODate))
-                  .status,
-              200);
     const QJsonObject board = api.dashboard(session->token, today());
-    qint64 total = 0;
-    for (const auto& entry : board.value("leaderboard").toArray())
-        if (entry.toObject().value("isMe").toBool())
-            total = entry.toObject().value("total").toInteger();
-    EXPECT_EQ(total, afterSignIn + desktopTokens);
 
     // The leaderboard as the panel shows it: a friend hidden on this machine is left out.
     {

@@ -11,7 +11,8 @@
 #include "model/Settings.h"
 #include "store/FriendNews.h"
 
-#include "desktop/DesktopSession.h"
+#include "devserver/DevServerApi.h"
+#include "support/DesktopSession.h"
 #include "support/DevServerProcess.h"
 #include "support/Files.h"
 #include "support/Printers.h"
@@ -36,57 +37,30 @@ const QString varnoProgram = varno::test::varnoProgramPath();
 
 class Run {
 public:
-    Run() : server_(test::DevServerProcess::Seed::demo) {}
-
     DesktopSession desktop;
+    test::DevServerProcess server{test::DevServerProcess::Seed::demo};
+    test::DevServerApi api{server};
 
-    // curl's answer as JSON.
-    QJsonObject call(const QString& method, const QString& path, const QJsonObject& body = {},
-                     const QString& token = {}) {
-        QStringList arguments{"-s", "-X", method, "-H", "Content-Type: application/json"};
-        if (!token.isEmpty())
-            arguments << "-H"
-                      << "Authorization: Bearer " + token;
-        if (!body.isEmpty())
-            arguments << "-d" << QJsonDocument(body).toJson(QJsonDocument::Compact);
-        arguments << server_.baseUrl() + path;
-        return QJsonDocument::fromJson(desktop.run("curl", arguments).second.toUtf8()).object();
-    }
-    QString base() const { return server_.baseUrl(); }
-    QString tokenFor(const QString& user) {
-        return call("POST", "/dev/sessions", {{"userId", user}}).value("token").toString();
-    }
+    QString base() const { return server.baseUrl(); }
     QString today() const { return QDate::currentDate().toString(Qt::ISODate); }
 
-    // Today's total of a user's device, sent as a new reading.
+    // Today's total of a user's device, sent as a new reading (which replaces the last
+    // one even when read at the same time).
     void upload(const QString& user, qint64 today) {
-        const QJsonObject row{
-            {"provider", "claude"}, {"date", this->today()}, {"totalTokens", double(today)}};
-        // A reading of the same time replaces the last one too.
-        call("POST", "/api/usage",
-             {{"deviceId", user + "-e2e"},
-              {"collectedAt", QDateTime::currentDateTimeUtc().toString(Qt::ISODate)},
-              {"daily", QJsonArray{row}}},
-             tokenFor(user));
+        api.upload(api.tokenFor(user), user + "-e2e", {{"claude", this->today(), today}},
+                   QDateTime::currentDateTimeUtc().toString(Qt::ISODate));
     }
-    QJsonObject row(const QString& id) {
-        const QJsonObject dashboard =
-            call("GET", "/api/dashboard?date=" + today(), {}, tokenFor("demo"));
-        for (const auto& entry : dashboard.value("leaderboard").toArray())
-            if (entry.toObject().value("id").toString() == id)
-                return entry.toObject();
-        return {};
-    }
-    qint64 total(const QString& id) { return qint64(row(id).value("total").toDouble()); }
+    QJsonObject row(const QString& id) { return api.entry(api.tokenFor("demo"), today(), id); }
+    qint64 total(const QString& id) { return row(id).value("total").toInteger(); }
 
     // A new user with an incoming request to the demo user; returns the request's id.
     QString requestFrom(const QString& id, const QString& name) {
-        call("POST", "/dev/users", {{"id", id}, {"name", name}});
-        return call("POST", "/dev/friends", {{"from", id}, {"to", "demo"}}).value("id").toString();
+        api.createUser(id, name);
+        return api.befriend(id, "demo", false);
     }
     void newFriend(const QString& id) {
-        call("POST", "/dev/users", {{"id", id}, {"name", id}});
-        call("POST", "/dev/friends", {{"from", id}, {"to", "demo"}, {"accepted", true}});
+        api.createUser(id, id);
+        api.befriend(id, "demo", true);
     }
 
     // What the app has recorded for the demo account.
@@ -114,18 +88,12 @@ public:
         return waitUntil([&] { return QFile::exists(desktop.path("startup")); }, 30s);
     }
     bool quitApp() {
-        const QProcessEnvironment env = appEnvironment();
-        QProcess quit;
-        quit.setProcessEnvironment(env);
-        quit.start(varnoProgram, {"--dev", "quit"});
-        quit.waitForFinished(10000);
-        return app_->waitForFinished(15000);
+        varno({"--dev", "quit"});
+        return app_->waitForFinished(15000) && app_->exitStatus() == QProcess::NormalExit &&
+               app_->exitCode() == 0;
     }
     int varno(const QStringList& arguments) {
-        QProcess process;
-        process.setProcessEnvironment(appEnvironment());
-        process.start(varnoProgram, arguments);
-        return process.waitForFinished(10000) ? process.exitCode() : -1;
+        return test::runProgram(varnoProgram, arguments, appEnvironment()).exitCode;
     }
     bool shown(const QString& title) {
         return desktop.run("xdotool", {"search", "--onlyvisible", "--name", '^' + title + '$'})
@@ -177,7 +145,6 @@ public:
     }
 
 private:
-    test::DevServerProcess server_;
     QProcess* app_ = nullptr;
 };
 
@@ -193,9 +160,12 @@ void notificationsOnARealDaemon() {
     desktop.start("trayer", {"--edge", "top", "--align", "right", "--SetDockType", "true"});
     ASSERT_TRUE(waitUntil([&] { return desktop.run("dunstctl", {"is-paused"}).first == 0; }, 10s))
         << desktop.log("dunst").toStdString();
+    ASSERT_TRUE(waitUntil([&] {
+        return desktop.run("xdotool", {"search", "--classname", "trayer"}).first == 0;
+    }));
 
     // Signed in as the demo user, with the session where Varno keeps it.
-    const QJsonObject demo = run.call("POST", "/dev/sessions", {{"userId", "demo"}});
+    const QJsonObject demo = run.api.post("/dev/sessions", {{"userId", "demo"}}).json;
     ASSERT_FALSE(demo.value("token").toString().isEmpty());
     const QJsonObject user = demo.value("user").toObject();
     auto secrets = std::make_shared<QtKeychainSecretStore>(20s);
@@ -214,6 +184,7 @@ void notificationsOnARealDaemon() {
     // The first load only records.
     const QString started = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
     ASSERT_TRUE(run.startApp());
+    EXPECT_TRUE(test::readText(desktop.path("startup")).contains("tray=shown"));
     ASSERT_TRUE(run.loadUntil([](const SeenFriendNews&) { return true; }))
         << desktop.log("varno").toStdString();
     // The app's own upload moves the user's total: the passes below are measured after it.
@@ -254,6 +225,12 @@ void notificationsOnARealDaemon() {
                            passed};
     EXPECT_EQ(run.notifications(), once);
 
+    // --dev usage and --dev friends each bring their sheet up; quitting with the friends
+    // sheet up (and the tray icon's window) ends the process.
+    EXPECT_EQ(run.varno({"--dev", "usage"}), 0);
+    ASSERT_TRUE(waitUntil([&] { return run.shown("Varno leaderboard — Your Usage"); }, 10s));
+    EXPECT_EQ(run.varno({"--dev", "friends"}), 0);
+    EXPECT_TRUE(waitUntil([&] { return run.shown("Varno leaderboard — Friends"); }, 10s));
     EXPECT_TRUE(run.quitApp());
 }
 
@@ -264,12 +241,12 @@ TEST(EndToEnd, NotificationsOnARealDaemonAppearOnceAndAClickOpensThePanel) {
     }
     const QString missing =
         DesktopSession::missing({"dbus-run-session", "gnome-keyring-daemon", "Xvfb", "dunst",
-                                 "dunstctl", "trayer", "xdotool", "curl"});
+                                 "dunstctl", "trayer", "xdotool"});
     if (varnoProgram.isEmpty() || !missing.isEmpty())
         GTEST_SKIP() << "needs "
                      << (missing.isEmpty() ? "the varno program" : missing.toStdString())
                      << " (scripts/setup installs them)";
-    const test::ChildRun child = test::runOnPrivateDesktop(true, std::chrono::milliseconds(170000));
+    const test::ChildRun child = test::runInPrivateSession(true, std::chrono::milliseconds(170000));
     EXPECT_EQ(child.outcome, test::ChildRun::Outcome::passed) << child.output.toStdString();
 }
 

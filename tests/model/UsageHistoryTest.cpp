@@ -33,6 +33,9 @@ TEST(UsageHistory, DaysEndTodayStackedByProviderWithZerosAndTheBusiestDay) {
         row("claude", "2026-12-08", 7), // tomorrow
         row("gemini", "2026-12-06", 50),
     };
+    const auto at = [](int day, int hour, int minute = 0) {
+        return QDateTime(QDate(2026, 12, day), QTime(hour, minute), utc);
+    };
     const struct Case {
         const char* name;
         QList<DailyUsage> rows;
@@ -43,46 +46,19 @@ TEST(UsageHistory, DaysEndTodayStackedByProviderWithZerosAndTheBusiestDay) {
         qint64 total;
         std::optional<int> busiest;
     } cases[] = {
-        {"a reading of today",
-         reading,
-         QDateTime(QDate(2026, 12, 7), QTime(10, 0), utc),
-         utc,
-         QDate(2026, 12, 7),
-         {{0, {5, 0}}, {23, {0, 2'000'000}}, {29, {1'000'000, 234'567}}},
-         3'234'572,
-         23},
-        {"past midnight, before the next reading",
-         reading,
-         QDateTime(QDate(2026, 12, 8), QTime(0, 10), utc),
-         utc,
-         QDate(2026, 12, 8),
-         {{22, {0, 2'000'000}}, {28, {1'000'000, 234'567}}, {29, {0, 7}}},
-         3'234'574,
-         22},
-        {"a zone where it is still yesterday",
-         reading,
-         QDateTime(QDate(2026, 12, 7), QTime(3, 0), utc),
-         QTimeZone(-8 * 3600),
-         QDate(2026, 12, 6),
-         {{0, {999'999'999, 0}}, {1, {5, 0}}, {24, {0, 2'000'000}}},
-         1'002'000'004,
-         0},
+        // clang-format off
+        {"a reading of today", reading, at(7, 10), utc, QDate(2026, 12, 7),
+         {{0, {5, 0}}, {23, {0, 2'000'000}}, {29, {1'000'000, 234'567}}}, 3'234'572, 23},
+        {"past midnight, before the next reading", reading, at(8, 0, 10), utc, QDate(2026, 12, 8),
+         {{22, {0, 2'000'000}}, {28, {1'000'000, 234'567}}, {29, {0, 7}}}, 3'234'574, 22},
+        {"a zone where it is still yesterday", reading, at(7, 3), QTimeZone(-8 * 3600),
+         QDate(2026, 12, 6), {{0, {999'999'999, 0}}, {1, {5, 0}}, {24, {0, 2'000'000}}},
+         1'002'000'004, 0},
         {"equal days: the later one is the busiest",
-         {row("codex", "2026-12-02", 10), row("claude", "2026-12-05", 10)},
-         QDateTime(QDate(2026, 12, 7), QTime(12, 0), utc),
-         utc,
-         QDate(2026, 12, 7),
-         {{24, {10, 0}}, {27, {0, 10}}},
-         20,
-         27},
-        {"nothing used",
-         {},
-         QDateTime(QDate(2026, 12, 7), QTime(12, 0), utc),
-         utc,
-         QDate(2026, 12, 7),
-         {},
-         0,
-         std::nullopt},
+         {row("codex", "2026-12-02", 10), row("claude", "2026-12-05", 10)}, at(7, 12), utc,
+         QDate(2026, 12, 7), {{24, {10, 0}}, {27, {0, 10}}}, 20, 27},
+        {"nothing used", {}, at(7, 12), utc, QDate(2026, 12, 7), {}, 0, std::nullopt},
+        // clang-format on
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -71,8 +71,7 @@ static void releasePrivateRuntime(const QString& runtime) {
         process.kill();
 }
 
-ChildRun runInPrivateSession(bool keyring, std::chrono::milliseconds timeout,
-                             const QProcessEnvironment& environment) {
+ChildRun runInPrivateSession(bool keyring, std::chrono::milliseconds timeout) {
     QTemporaryDir dir;
     const QString runtime = dir.filePath(QStringLiteral("runtime"));
     QDir().mkpath(dir.filePath(QStringLiteral("home")));
@@ -86,8 +85,6 @@ ChildRun runInPrivateSession(bool keyring, std::chrono::milliseconds timeout,
     env.insert(QStringLiteral("HOME"), dir.filePath(QStringLiteral("home")));
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    for (const QString& name : environment.keys())
-        env.insert(name, environment.value(name));
     QStringList wrapper{QStringLiteral("dbus-run-session"), QStringLiteral("--")};
     if (keyring)
         wrapper << QStringLiteral("sh") << QStringLiteral("-c")

@@ -29,8 +29,7 @@ ChildRun runCurrentTestInChild(QProcessEnvironment env, QStringList wrapper = {}
 
 // Runs the current test again as runCurrentTestInChild() does, inside a private D-Bus
 // session (dbus-run-session) with its own HOME and XDG_RUNTIME_DIR, on no display, with an
-// unlocked gnome-keyring when asked. `environment` adds to or overrides the child's.
-ChildRun runInPrivateSession(bool keyring, std::chrono::milliseconds timeout,
-                             const QProcessEnvironment& environment = {});
+// unlocked gnome-keyring when asked.
+ChildRun runInPrivateSession(bool keyring, std::chrono::milliseconds timeout);
 
 } // namespace varno::test

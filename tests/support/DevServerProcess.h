@@ -9,17 +9,10 @@
 
 namespace varno::test {
 
-// The real varno-devserver, run as a child process for as long as this object lives:
-// loopback, a free port (--port 0) and a fresh in-memory database (--db :memory:).
-//
-//     DevServerProcess server;                                // no users (--seed none)
-//     DevServerProcess demo(DevServerProcess::Seed::demo);    // the demo circle
-//     QUrl url(server.baseUrl() + "/api/dashboard?date=2026-03-01");
-//
-// The constructor waits up to 10 seconds for the address that the server prints first
-// and throws std::runtime_error when it does not come. The server's standard error is
-// passed through to the test's. The destructor stops the server (SIGTERM, then SIGKILL
-// after 3 seconds). Construct and destroy it on one thread.
+// The real varno-devserver as a child process while this object lives: loopback, a free
+// port and a fresh in-memory database (--seed none unless the demo circle is asked for).
+// The constructor throws std::runtime_error when no address comes within 10 seconds; the
+// server's standard error goes to the test's.
 class DevServerProcess {
 public:
     enum class Seed { none, demo };

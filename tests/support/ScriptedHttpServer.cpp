@@ -38,19 +38,13 @@ constexpr int sendFlags = MSG_NOSIGNAL;
 constexpr int sendFlags = 0;
 #endif
 
-int localPort(int fd) {
+// The port of a socket's own end, or of its peer's; -1 when it has none (a listening
+// socket has no peer) or is no IPv4 socket.
+int portOf(int fd, bool peer) {
     sockaddr_in address{};
     socklen_t length = sizeof address;
-    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
-        address.sin_family != AF_INET)
-        return -1;
-    return ntohs(address.sin_port);
-}
-
-int peerPort(int fd) {
-    sockaddr_in address{};
-    socklen_t length = sizeof address;
-    if (::getpeername(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
+    const auto get = peer ? ::getpeername : ::getsockname;
+    if (get(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
         address.sin_family != AF_INET)
         return -1;
     return ntohs(address.sin_port);
@@ -80,12 +74,8 @@ std::vector<int> openDescriptors() {
 std::vector<int> serverConnections(int serverPort, int clientPort) {
     std::vector<int> found;
     for (int fd : openDescriptors()) {
-        if (localPort(fd) != serverPort)
-            continue;
-        const int peer = peerPort(fd);
-        if (peer < 0) // the listening socket
-            continue;
-        if (clientPort < 0 || peer == clientPort)
+        const int peer = portOf(fd, true);
+        if (portOf(fd, false) == serverPort && peer >= 0 && (clientPort < 0 || peer == clientPort))
             found.push_back(fd);
     }
     return found;
@@ -109,13 +99,6 @@ QByteArray RecordedRequest::header(const QByteArray& name) const {
         if (key.compare(name, Qt::CaseInsensitive) == 0)
             return value;
     return {};
-}
-
-bool RecordedRequest::hasHeader(const QByteArray& name) const {
-    for (const auto& header : headers)
-        if (header.first.compare(name, Qt::CaseInsensitive) == 0)
-            return true;
-    return false;
 }
 
 QByteArray RecordedRequest::pathWithoutQuery() const {
@@ -238,9 +221,6 @@ void ScriptedHttpServer::State::handle(const httplib::Request& req, httplib::Res
     if (!script) {
         try {
             script = currentHandler(record);
-        } catch (const std::exception& error) {
-            script = ScriptedResponse::reply(500, QByteArray("handler threw: ") + error.what(),
-                                             "text/plain");
         } catch (...) {
             script = ScriptedResponse::reply(500, "handler threw", "text/plain");
         }

@@ -27,7 +27,6 @@ struct RecordedRequest {
 
     // First value of the header, compared case-insensitively; empty when absent.
     QByteArray header(const QByteArray& name) const;
-    bool hasHeader(const QByteArray& name) const;
     // The path without its query.
     QByteArray pathWithoutQuery() const;
 };

@@ -11,7 +11,8 @@
 #include "ui/WidgetRowList.h"
 
 #include "support/ChildRun.h"
-#include "support/VirtualDisplay.h"
+#include "support/Contrast.h"
+#include "support/DesktopSession.h"
 
 #include <QClipboard>
 #include <QDialog>
@@ -218,13 +219,6 @@ TEST_F(VarnoViewTest, ThePanelRefreshesWithoutUploadWhileOpenPerUserAndStopsWhen
 // The total's tool tip keeps its own colours: the label's faint secondary colour must
 // not leak into it, in a light or a dark palette.
 TEST_F(VarnoViewTest, TheTotalsToolTipIsReadableInLightAndDarkPalettes) {
-    const auto luminance = [](QRgb c) {
-        const auto channel = [](int v) {
-            const double s = v / 255.0;
-            return s <= 0.03928 ? s / 12.92 : std::pow((s + 0.055) / 1.055, 2.4);
-        };
-        return 0.2126 * channel(qRed(c)) + 0.7152 * channel(qGreen(c)) + 0.0722 * channel(qBlue(c));
-    };
     const QPalette original = QApplication::palette();
     QPalette dark = original; // the tool tip's own colours stay as they are
     dark.setColor(QPalette::Window, QColor(40, 40, 44));
@@ -244,17 +238,13 @@ TEST_F(VarnoViewTest, TheTotalsToolTipIsReadableInLightAndDarkPalettes) {
                 tip = w;
         ASSERT_NE(tip, nullptr);
         const QImage image = tip->grab().toImage();
-        // The most distant colour from the background is the text's.
-        const QRgb background = image.pixel(image.width() / 2, 2);
-        double text = luminance(background);
+        // The colour that stands out most from the background is the text's.
+        const QColor background = image.pixelColor(image.width() / 2, 2);
+        double contrast = 1;
         for (int y = 0; y < image.height(); ++y)
             for (int x = 0; x < image.width(); ++x)
-                if (std::abs(luminance(image.pixel(x, y)) - luminance(background)) >
-                    std::abs(text - luminance(background)))
-                    text = luminance(image.pixel(x, y));
-        const double lighter = std::max(text, luminance(background));
-        const double darker = std::min(text, luminance(background));
-        EXPECT_GE((lighter + 0.05) / (darker + 0.05), 4.5) << name << " palette";
+                contrast = std::max(contrast, contrastRatio(image.pixelColor(x, y), background));
+        EXPECT_GE(contrast, 4.5) << name << " palette";
         QToolTip::hideText();
     }
     QApplication::setPalette(original);
@@ -433,32 +423,20 @@ TEST_F(VarnoViewTest, TheUsageSheetShowsEachDayByKeyboardPointerAndScreenReader)
     ASSERT_TRUE(chart && chart->isVisible());
     EXPECT_EQ(visibleWithAccessibleName(sheet, "Reading your usage"), nullptr);
     const auto dayShown = [&] { return visibleTexts(sheet).mid(visibleTexts(sheet).size() - 3); };
-    const QLocale locale;
     const auto dayName = [&](int daysAgo) {
         return UsageHistory::dayName(today.addDays(-daysAgo));
     };
     // Today and the busiest day, then by provider (the chart's legend) this computer and
     // all machines.
-    const QStringList summary{"Your Usage",
-                              "Last 30 days",
-                              "Done",
-                              "Today",
-                              "1.23M",
-                              "Busiest day",
-                              "1.23M",
-                              UsageHistory::shortDayName(today),
-                              "This\ncomputer",
-                              "All your\nmachines",
-                              "Codex",
-                              "1.02M",
-                              "4B",
-                              "Claude Code",
-                              "238K",
-                              "1.5B",
-                              "Total",
-                              "1.26M",
-                              "5.5B",
+    // clang-format off
+    const QStringList summary{"Your Usage", "Last 30 days", "Done",
+                              "Today", "1.23M", "Busiest day", "1.23M", UsageHistory::shortDayName(today),
+                              "This\ncomputer", "All your\nmachines",
+                              "Codex", "1.02M", "4B",
+                              "Claude Code", "238K", "1.5B",
+                              "Total", "1.26M", "5.5B",
                               dayName(0)};
+    // clang-format on
     EXPECT_EQ(visibleTexts(sheet).mid(0, summary.size()), summary);
     EXPECT_EQ(dayShown(), QStringList({dayName(0), "1,234,567 tokens",
                                        "Codex 1,000,000 · Claude Code 234,567"}));
@@ -760,10 +738,11 @@ TEST_F(FriendsViewTest, TheSheetWorksByKeyboard) {
         QLibraryInfo::path(QLibraryInfo::PluginsPath) + "/platformthemes/libqgtk3.so";
     if (!QFileInfo::exists(gtkTheme))
         GTEST_SKIP() << "this Qt has no GTK platform theme (Debian: qt6-gtk-platformtheme)";
-    VirtualDisplay display;
-    if (!display.isRunning())
-        GTEST_SKIP() << display.error().toStdString();
-    QProcessEnvironment env = display.environment();
+    DesktopSession desktop;
+    if (!desktop.startX("1280x800"))
+        GTEST_SKIP() << "Xvfb did not start (scripts/setup installs it)";
+    QProcessEnvironment env = desktop.environment();
+    env.insert("QT_QPA_PLATFORM", "xcb");
     env.insert("QT_QPA_PLATFORMTHEME", "gtk3");
     env.insert("NO_AT_BRIDGE", "1");
     const ChildRun gtk = runCurrentTestInChild(env);
@@ -783,10 +762,11 @@ TEST_F(FriendsViewTest, AScreenReaderHearsOneItemPerRowAndNamedButtons) {
         probe.start(python, {"-c", "import pyatspi"});
         ASSERT_TRUE(probe.waitForFinished(20000) && probe.exitCode() == 0)
             << "python3-pyatspi is missing (scripts/setup installs it)";
-        VirtualDisplay display;
-        if (!display.isRunning())
-            GTEST_SKIP() << display.error().toStdString();
-        QProcessEnvironment env = display.environment();
+        DesktopSession desktop;
+        if (!desktop.startX("1280x800"))
+            GTEST_SKIP() << "Xvfb did not start (scripts/setup installs it)";
+        QProcessEnvironment env = desktop.environment();
+        env.insert("QT_QPA_PLATFORM", "xcb");
         for (const char* name : {"DBUS_SESSION_BUS_ADDRESS", "AT_SPI_BUS_ADDRESS", "NO_AT_BRIDGE"})
             env.remove(name);
         env.insert("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1");

@@ -139,9 +139,4 @@ private:
     std::vector<std::unique_ptr<QProcess>> processes_;
 };
 
-// The current test again in a private D-Bus session (see runInPrivateSession).
-inline ChildRun runOnPrivateDesktop(bool keyring, std::chrono::milliseconds timeout) {
-    return runInPrivateSession(keyring, timeout, QProcessEnvironment());
-}
-
 } // namespace varno::test
