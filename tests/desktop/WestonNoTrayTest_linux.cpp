@@ -107,19 +107,8 @@ void onWestonWithoutATray() {
 }
 
 TEST(WestonWithoutTray, SaysSoOnceAndTheToggleOpensThePanel) {
-    if (test::isChildRun()) {
-        onWestonWithoutATray();
-        return;
-    }
-    const QString missing = DesktopSession::missing(
-        {"dbus-run-session", "Xvfb", "weston", "dunst", "dunstctl", "xdotool", "import"});
-    if (varnoProgram.isEmpty() || !missing.isEmpty())
-        GTEST_SKIP() << "needs "
-                     << (missing.isEmpty() ? "the varno program" : missing.toStdString())
-                     << " (scripts/setup installs them)";
-    const test::ChildRun child =
-        test::runInPrivateSession(false, std::chrono::milliseconds(120000));
-    EXPECT_EQ(child.outcome, test::ChildRun::Outcome::passed) << child.output.toStdString();
+    test::runOnDesktop(onWestonWithoutATray,
+                       {"Xvfb", "weston", "dunst", "dunstctl", "xdotool", "import"}, false, 120s);
 }
 
 } // namespace

@@ -96,18 +96,7 @@ void onTrayer() {
 }
 
 TEST(XEmbedTray, BothClicksReachVarnoAndTheMenuHangsFromTheIcon) {
-    if (test::isChildRun()) {
-        onTrayer();
-        return;
-    }
-    const QString missing =
-        DesktopSession::missing({"dbus-run-session", "Xvfb", "trayer", "xdotool", "import"});
-    if (varnoProgram.isEmpty() || !missing.isEmpty())
-        GTEST_SKIP() << "needs "
-                     << (missing.isEmpty() ? "the varno program" : missing.toStdString())
-                     << " (scripts/setup installs them)";
-    const test::ChildRun child = test::runInPrivateSession(false, std::chrono::milliseconds(90000));
-    EXPECT_EQ(child.outcome, test::ChildRun::Outcome::passed) << child.output.toStdString();
+    test::runOnDesktop(onTrayer, {"Xvfb", "trayer", "xdotool", "import"}, false, 90s);
 }
 
 } // namespace

@@ -69,19 +69,15 @@ const char* panelConfig = R"(<?xml version="1.0" encoding="UTF-8"?>
 </channel>
 )";
 
-struct MenuItem {
-    QString text; // "-" for a separator
-    bool enabled = true;
-};
-
-// The item's menu as com.canonical.dbusmenu lays it out: the root's children, in order.
-QList<MenuItem> exportedMenu(const QString& service, const QString& path) {
+// The item's menu as com.canonical.dbusmenu lays it out: the root's children, in order,
+// as "label|on" or "label|off" ("-" for a separator).
+QStringList exportedMenu(const QString& service, const QString& path) {
     QDBusMessage call = QDBusMessage::createMethodCall(
         service, path, QStringLiteral("com.canonical.dbusmenu"), QStringLiteral("GetLayout"));
     call << 0 << -1
          << QStringList{QStringLiteral("label"), QStringLiteral("enabled"), QStringLiteral("type")};
     const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, 5000);
-    QList<MenuItem> items;
+    QStringList items;
     if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().size() != 2)
         return items;
     const QDBusArgument layout = reply.arguments()[1].value<QDBusArgument>();
@@ -99,21 +95,14 @@ QList<MenuItem> exportedMenu(const QString& service, const QString& path) {
         item >> id >> itemProperties;
         item.endStructure();
         if (itemProperties.value("visible", true).toBool())
-            items.append({itemProperties.value("type").toString() == QLatin1String("separator")
+            items.append((itemProperties.value("type").toString() == QLatin1String("separator")
                               ? QStringLiteral("-")
-                              : itemProperties.value("label").toString(),
-                          itemProperties.value("enabled", true).toBool()});
+                              : itemProperties.value("label").toString()) +
+                         (itemProperties.value("enabled", true).toBool() ? "|on" : "|off"));
     }
     layout.endArray();
     layout.endStructure();
     return items;
-}
-
-QStringList describe(const QList<MenuItem>& items) {
-    QStringList lines;
-    for (const MenuItem& item : items)
-        lines.append(item.text + (item.enabled ? "|on" : "|off"));
-    return lines;
 }
 
 QVariant dbusProperty(const QString& service, const QString& path, const QString& interface,
@@ -207,7 +196,7 @@ void onTheXfcePanel() {
     QStringList menu;
     EXPECT_TRUE(waitUntil(
         [&] {
-            menu = describe(exportedMenu(service, menuPath));
+            menu = exportedMenu(service, menuPath);
             return menu.size() == 10 && !menu[9].isEmpty();
         },
         10s));
@@ -262,7 +251,7 @@ void onTheXfcePanel() {
     // there the first sync has landed, and the panel grows to its rows.
     EXPECT_TRUE(waitUntil(
         [&] {
-            menu = describe(exportedMenu(service, menuPath));
+            menu = exportedMenu(service, menuPath);
             return menu.value(3) == "Copy referral link|on";
         },
         10s))
@@ -341,22 +330,13 @@ void onTheXfcePanel() {
 }
 
 TEST(XfcePanel, MenuIconAndPanelPlaceOnAStatusNotifierTray) {
-    if (test::isChildRun()) {
-        onTheXfcePanel();
-        return;
-    }
-    const QString missing =
-        DesktopSession::missing({"dbus-run-session", "Xvfb", "xfwm4", "xfce4-panel", "xdotool",
-                                 "import", "xsetroot", "gnome-keyring-daemon", "curl"});
-    if (varnoProgram.isEmpty() || !missing.isEmpty())
-        GTEST_SKIP() << "needs "
-                     << (missing.isEmpty() ? "the varno program" : missing.toStdString())
-                     << " (scripts/setup installs them)";
-    const test::ChildRun child = test::runInPrivateSession(true, std::chrono::milliseconds(170000));
-    EXPECT_EQ(child.outcome, test::ChildRun::Outcome::passed) << child.output.toStdString();
-    const qsizetype at = child.output.indexOf("icon contrast");
-    if (at >= 0)
-        std::cout << child.output.mid(at).section('\n', 0, 0).toStdString() << '\n';
+    QString output;
+    test::runOnDesktop(onTheXfcePanel,
+                       {"Xvfb", "xfwm4", "xfce4-panel", "xdotool", "import", "xsetroot",
+                        "gnome-keyring-daemon", "curl"},
+                       true, 170s, &output);
+    if (const qsizetype at = output.indexOf("icon contrast"); at >= 0)
+        std::cout << output.mid(at).section('\n', 0, 0).toStdString() << '\n';
 }
 
 } // namespace

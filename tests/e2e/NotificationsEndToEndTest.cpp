@@ -235,19 +235,9 @@ void notificationsOnARealDaemon() {
 }
 
 TEST(EndToEnd, NotificationsOnARealDaemonAppearOnceAndAClickOpensThePanel) {
-    if (test::isChildRun()) {
-        notificationsOnARealDaemon();
-        return;
-    }
-    const QString missing =
-        DesktopSession::missing({"dbus-run-session", "gnome-keyring-daemon", "Xvfb", "dunst",
-                                 "dunstctl", "trayer", "xdotool"});
-    if (varnoProgram.isEmpty() || !missing.isEmpty())
-        GTEST_SKIP() << "needs "
-                     << (missing.isEmpty() ? "the varno program" : missing.toStdString())
-                     << " (scripts/setup installs them)";
-    const test::ChildRun child = test::runInPrivateSession(true, std::chrono::milliseconds(170000));
-    EXPECT_EQ(child.outcome, test::ChildRun::Outcome::passed) << child.output.toStdString();
+    test::runOnDesktop(notificationsOnARealDaemon,
+                       {"gnome-keyring-daemon", "Xvfb", "dunst", "dunstctl", "trayer", "xdotool"},
+                       true, 170s);
 }
 
 } // namespace

@@ -22,6 +22,8 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <memory>
 #include <vector>
@@ -138,5 +140,23 @@ private:
     QProcessEnvironment environment_;
     std::vector<std::unique_ptr<QProcess>> processes_;
 };
+
+// Runs a test's body on a desktop of its own: again, in a child run inside a private
+// session (with an unlocked keyring when asked); skips when varno or a program is missing.
+// What the child printed goes to `output` when given.
+inline void runOnDesktop(void (*body)(), QStringList programs, bool keyring,
+                         std::chrono::milliseconds timeout, QString* output = nullptr) {
+    if (isChildRun())
+        return body();
+    const QString missing = DesktopSession::missing(programs << "dbus-run-session");
+    if (varnoProgramPath().isEmpty() || !missing.isEmpty())
+        GTEST_SKIP() << "needs "
+                     << (missing.isEmpty() ? "the varno program" : missing.toStdString())
+                     << " (scripts/setup installs them)";
+    const ChildRun child = runInPrivateSession(keyring, timeout);
+    EXPECT_EQ(child.outcome, ChildRun::Outcome::passed) << child.output.toStdString();
+    if (output)
+        *output = child.output;
+}
 
 } // namespace varno::test
