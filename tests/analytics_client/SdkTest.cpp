@@ -16,7 +16,6 @@
 #include <csignal>
 
 #include <sys/resource.h>
-#include <sys/stat.h>
 
 using namespace varno;
 using namespace varno::test;
@@ -204,37 +203,28 @@ TEST(TelemetrySdk, KeepsStateInMemoryWhenTheFolderCannotBeCreated) {
 }
 
 TEST(TelemetrySdk, StateFilesArePrivateAndAFolderDeletedWhileRunningIsMadeAgain) {
-    struct UsualMask {
-        const mode_t previous = ::umask(022);
-        ~UsualMask() { ::umask(previous); }
-    } mask;
+    const Umask usual(022);
     SdkHarness h;
-    const auto modeOf = [&](const char* name) {
-        struct stat info {};
-        const QByteArray path =
-            QFile::encodeName(QDir(h.appFolder()).filePath(QStringLiteral("telemetry.") + name));
-        return ::stat(path.constData(), &info) == 0 ? info.st_mode & 0777 : 0;
+    const auto stateFile = [&](const char* name) {
+        return QDir(h.appFolder()).filePath(QStringLiteral("telemetry.") + name);
     };
+    const auto modeOf = [&](const char* name) { return test::modeOf(stateFile(name)); };
     // An older version's files, readable by everyone.
-    QDir().mkpath(h.appFolder());
     for (const auto& [name, value] :
          {std::pair{"anonymousId", "0190a8f0-0000-7000-8000-000000000001"}, {"distinctId", "u0"}}) {
-        QFile file(QDir(h.appFolder()).filePath(QStringLiteral("telemetry.") + name));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write(QByteArray(R"({"value":")") + value + R"("})");
-        file.close();
-        ASSERT_EQ(modeOf(name), 0644u);
+        ASSERT_TRUE(writeFile(stateFile(name), QByteArray(R"({"value":")") + value + R"("})"));
+        ASSERT_EQ(modeOf(name), 0644);
     }
     h.sdk->setup(h.config());
     EXPECT_EQ(h.sdk->getDistinctId(), "u0");
     EXPECT_EQ(h.sdk->getAnonymousId(), "0190a8f0-0000-7000-8000-000000000001");
-    EXPECT_EQ(modeOf("distinctId"), 0600u) << "made private when read";
-    EXPECT_EQ(modeOf("anonymousId"), 0600u);
+    EXPECT_EQ(modeOf("distinctId"), 0600) << "made private when read";
+    EXPECT_EQ(modeOf("anonymousId"), 0600);
     h.sdk->reset();
     h.sdk->identify("u1", QVariantMap{{"name", "Ada"}});
     for (const char* name : {"anonymousId", "distinctId", "isIdentified", "enabledPersonProcessing",
                              "personPropertiesHash"})
-        EXPECT_EQ(modeOf(name), 0600u) << name;
+        EXPECT_EQ(modeOf(name), 0600) << name;
 
     // Deleted under the running client: the next state write and the next event each
     // bring back the folder they need.
@@ -242,7 +232,7 @@ TEST(TelemetrySdk, StateFilesArePrivateAndAFolderDeletedWhileRunningIsMadeAgain)
     h.sdk->reset();
     const QString next = h.sdk->getAnonymousId();
     EXPECT_EQ(h.state("anonymousId"), QJsonValue(next));
-    EXPECT_EQ(modeOf("anonymousId"), 0600u);
+    EXPECT_EQ(modeOf("anonymousId"), 0600);
     h.sdk->capture("after_deletion", {});
     EXPECT_EQ(h.queuedNames(), QStringList{"after_deletion"});
 }

@@ -20,33 +20,23 @@ namespace {
 const QByteArray appEntry = "[Desktop Entry]\nType=Application\nName=Varno\nExec=varno %u\n"
                             "Icon=varno\nMimeType=x-scheme-handler/varno;\n";
 
+using test::modeOf;
 using test::readFile;
+using test::Umask;
 using test::writeFile;
-
-mode_t modeOf(const QString& path) {
-    struct stat info {};
-    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_mode & 07777 : 0;
-}
-
-// Sets the umask for a scope: the entry must be private whatever the user's umask.
-struct Umask {
-    explicit Umask(mode_t mask) : old(::umask(mask)) {}
-    ~Umask() { ::umask(old); }
-    mode_t old;
-};
 
 TEST(XdgAutostart, TogglingWritesAPrivateEntryAndRemovesIt) {
     QTemporaryDir config;
     const QString folder = config.filePath(QStringLiteral("autostart"));
     XdgAutostart item(folder, QStringLiteral("/opt/my apps/varno"), appEntry);
-    Umask permissive(0);
+    Umask permissive(0); // the entry must be private whatever the umask
     EXPECT_FALSE(item.isEnabled()) << "off until the user turns it on";
 
     item.setEnabled(true);
     EXPECT_TRUE(item.isEnabled());
     EXPECT_EQ(item.entryPath(), folder + QStringLiteral("/varno.desktop"));
-    EXPECT_EQ(modeOf(item.entryPath()), 0600u);
-    EXPECT_EQ(modeOf(folder), 0700u) << "a folder the app had to create is private too";
+    EXPECT_EQ(modeOf(item.entryPath()), 0600);
+    EXPECT_EQ(modeOf(folder), 0700) << "a folder the app had to create is private too";
     const DesktopEntryEditor entry(readFile(item.entryPath()));
     EXPECT_EQ(DesktopEntryEditor::execProgram(*entry.value("Exec")), "/opt/my apps/varno");
     EXPECT_EQ(entry.value("Exec"), QByteArray("\"/opt/my apps/varno\"")) << "no %u: no link";
@@ -137,7 +127,7 @@ TEST(XdgAutostart, FailuresSayWhatWentWrongAndLeaveNothingBehind) {
     linked.setEnabled(true);
     EXPECT_EQ(readFile(target), QByteArray("someone else's file"));
     EXPECT_FALSE(QFileInfo(linked.entryPath()).isSymLink());
-    EXPECT_EQ(modeOf(linked.entryPath()), 0600u);
+    EXPECT_EQ(modeOf(linked.entryPath()), 0600);
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include "model/Errors.h"
 
 #include "support/AwaitTask.h"
+#include "support/Files.h"
 
 #include <QDir>
 #include <QFile>
@@ -17,15 +18,11 @@
 
 using namespace varno;
 using test::awaitTask;
+using test::modeOf;
 
 namespace {
 
 const SavedSession ada{"tok", User{"u1", "Ada", "ada@x"}, "https://varno.example"};
-
-int modeOf(const QString& path) {
-    struct stat info {};
-    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 ? int(info.st_mode & 0777) : -1;
-}
 
 void chmodPath(const QString& path, int mode) {
     ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), mode_t(mode)), 0);

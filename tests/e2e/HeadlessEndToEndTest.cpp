@@ -12,6 +12,7 @@
 #include "model/Settings.h"
 
 #include "support/AwaitTask.h"
+#include "support/Files.h"
 #include "support/Programs.h"
 
 #include <QDir>
@@ -76,11 +77,6 @@ public:
     QString sessionPath;
 };
 
-int mode(const QString& path) {
-    struct stat info {};
-    return ::stat(QFile::encodeName(path).constData(), &info) == 0 ? int(info.st_mode & 0777) : -1;
-}
-
 QString today() {
     return QDate::currentDate().toString(Qt::ISODate);
 }
@@ -136,8 +132,9 @@ TEST(HeadlessEndToEnd, SignInFromATerminalThenSyncAsAService) {
     // No keyring answered: a private file in a private folder, and the server remembered.
     const std::optional<SavedSession> session = machine.session();
     ASSERT_TRUE(session.has_value());
-    EXPECT_EQ((QList<int>{mode(machine.sessionPath), mode(QFileInfo(machine.sessionPath).path())}),
-              (QList<int>{0600, 0700}));
+    EXPECT_EQ(
+        (QList<int>{modeOf(machine.sessionPath), modeOf(QFileInfo(machine.sessionPath).path())}),
+        (QList<int>{0600, 0700}));
     EXPECT_EQ(session->user.id, "demo");
     EXPECT_EQ(machine.settings().value(settings::serverURLKey).toString(), server.baseUrl());
 

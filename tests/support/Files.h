@@ -7,6 +7,8 @@
 
 #include <optional>
 
+#include <sys/stat.h>
+
 namespace varno::test {
 
 // The whole file; empty when it cannot be read.
@@ -26,5 +28,19 @@ inline bool writeFile(const QString& path, const QByteArray& content,
            file.write(content) == content.size() &&
            (!permissions || file.setPermissions(*permissions));
 }
+
+// The permission bits of a file, or of a link itself; -1 when there is none.
+inline int modeOf(const QString& path) {
+    struct stat info {};
+    return ::lstat(QFile::encodeName(path).constData(), &info) == 0 ? int(info.st_mode & 07777)
+                                                                    : -1;
+}
+
+// Sets the umask for a scope.
+struct Umask {
+    explicit Umask(mode_t mask) : old(::umask(mask)) {}
+    ~Umask() { ::umask(old); }
+    mode_t old;
+};
 
 } // namespace varno::test
