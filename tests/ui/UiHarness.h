@@ -7,6 +7,7 @@
 #include "ui/AvatarLoader.h"
 #include "ui/ElidedLabel.h"
 #include "ui/GlassPanel.h"
+#include "ui/LeaderboardDelegate.h"
 #include "ui/LeaderboardList.h"
 #include "ui/LeaderboardModel.h"
 #include "ui/VarnoView.h"
@@ -27,6 +28,7 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QToolTip>
 
 #include <gtest/gtest.h>
 
@@ -265,6 +267,17 @@ protected:
         return index.isValid() ? withoutIsolates(index.data(Qt::AccessibleTextRole).toString())
                                      .section(", ", 0, 1)
                                : QString();
+    }
+    // The tool tip shown when the pointer rests on a row's total or name ("" when none).
+    QString help(int row, bool overTotal) const {
+        QToolTip::hideText();
+        waitUntil([] { return !QToolTip::isVisible(); });
+        const QRect rect = list()->visualRect(list()->model()->index(row, 0));
+        const auto parts = list()->delegate()->parts(rect, list()->leaderboard()->rowAt(row));
+        const QPoint at = overTotal ? parts.total.center() : parts.name.center();
+        QHelpEvent event(QEvent::ToolTip, at, list()->viewport()->mapToGlobal(at));
+        QApplication::sendEvent(list()->viewport(), &event);
+        return QToolTip::isVisible() ? QToolTip::text() : QString();
     }
     // Where a row's top is in the list's viewport.
     int rowTop(int row) const {
