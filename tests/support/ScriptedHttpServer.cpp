@@ -52,19 +52,15 @@ int portOf(int fd, bool peer) {
 
 std::vector<int> openDescriptors() {
     std::vector<int> fds;
-    if (DIR* dir = ::opendir("/proc/self/fd")) {
-        while (dirent* entry = ::readdir(dir)) {
-            char* end = nullptr;
-            const long fd = std::strtol(entry->d_name, &end, 10);
-            if (end != entry->d_name && *end == '\0')
-                fds.push_back(static_cast<int>(fd));
-        }
-        ::closedir(dir);
-        return fds;
+    DIR* dir = ::opendir("/proc/self/fd");
+    while (dirent* entry = dir ? ::readdir(dir) : nullptr) {
+        char* end = nullptr;
+        const long fd = std::strtol(entry->d_name, &end, 10);
+        if (end != entry->d_name && *end == '\0')
+            fds.push_back(static_cast<int>(fd));
     }
-    const long limit = std::min<long>(::sysconf(_SC_OPEN_MAX), 65536);
-    for (int fd = 0; fd < limit; ++fd)
-        fds.push_back(fd);
+    if (dir)
+        ::closedir(dir);
     return fds;
 }
 
