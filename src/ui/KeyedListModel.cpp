@@ -38,8 +38,7 @@ KeyedListModel::Plan KeyedListModel::plan(const QStringList& current, QStringLis
         }
         plan.positions = std::move(unique);
     }
-    plan.keys = plan.positions.keys();
-    plan.diff = ListDiff::between(current, plan.keys, plan.positions, maxSteps);
+    plan.diff = ListDiff::between(current, plan.positions.keys(), plan.positions, maxSteps);
     return plan;
 }
 
@@ -105,7 +104,7 @@ void KeyedListModel::planned(Plan plan, quint64 generation) {
 }
 
 void KeyedListModel::applyPlan(Plan plan) {
-    const QStringList& next = plan.keys;
+    const QStringList next = plan.positions.keys();
     emit aboutToApply();
     if (plan.diff.reorder) {
         // One reordering: every view's persistent index still finds its row.

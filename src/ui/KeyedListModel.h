@@ -7,7 +7,6 @@
 
 #include <QAbstractListModel>
 #include <QCoroTask>
-#include <QHash>
 #include <QPointer>
 #include <QStringList>
 #include <QThreadPool>
@@ -49,8 +48,9 @@ public:
 
     // What an update does, worked out from the keys alone (so anywhere).
     struct Plan {
-        QStringList keys;   // made unique: a repeated key becomes "key\n2" and so on
-        KeyIndex positions; // over keys
+        // The keys made unique (a repeated key becomes "key\n2" and so on) and where
+        // each is.
+        KeyIndex positions;
         ListDiff diff;
     };
     static Plan plan(const QStringList& current, QStringList next);
