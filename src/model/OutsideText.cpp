@@ -18,7 +18,8 @@ QString boundedText(const QString& text, qsizetype maxLength) {
     QString clean;
     clean.reserve(std::min(text.size(), maxLength + 1));
     bool pendingSpace = false;
-    for (const QChar c : text) {
+    for (qsizetype i = 0; i < text.size() && clean.size() <= maxLength; ++i) {
+        const QChar c = text.at(i);
         if (c.isSpace() || c.category() == QChar::Other_Control) {
             pendingSpace = !clean.isEmpty();
             continue;
@@ -28,9 +29,12 @@ QString boundedText(const QString& text, qsizetype maxLength) {
         if (pendingSpace)
             clean.append(QLatin1Char(' '));
         pendingSpace = false;
-        clean.append(c);
-        if (clean.size() > maxLength)
-            break;
+        const bool pair =
+            c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate();
+        // Half of a pair alone is no character, and would not survive UTF-8.
+        clean.append(c.isSurrogate() && !pair ? QChar(QChar::ReplacementCharacter) : c);
+        if (pair)
+            clean.append(text.at(++i));
     }
     if (clean.size() > maxLength) {
         qsizetype cut = maxLength - 1;

@@ -16,6 +16,9 @@ TEST(OutsideText, NamesFromTheServerFitOneLine) {
         // A cut never splits a character outside the basic plane.
         {QString(62, 'a') + QString::fromUtf8("\U0001F600\U0001F600"),
          QString(62, 'a') + QChar(0x2026)},
+        // Half of a pair alone is no character: it would not survive UTF-8.
+        {QStringView(u"a\xD800x\xDC00\xD83D").toString(),
+         QStringView(u"a\xFFFDx\xFFFD\xFFFD").toString()},
     };
     for (const auto& [name, shown] : cases)
         EXPECT_EQ(boundedText(name, maxNameLength), shown) << name.toStdString();
