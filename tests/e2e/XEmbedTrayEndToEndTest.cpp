@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
-// The real varno binary against the real development server, on an X server with a
-// tray host and a real notification daemon (dunst), whose history tells what it
-// showed: a new friend request and a friend passing the user appear once with their
+// The real varno binary against the real development server, on an X server with an
+// XEmbed tray (trayer, where Qt embeds the icon itself) and a real notification daemon
+// (dunst), whose history tells what it showed. Both clicks reach Varno, and its one
+// menu and its panel hang from the icon's bottom edge, not from the pointer or a screen
+// corner. A new friend request and a friend passing the user appear once with their
 // texts, and a click opens the panel or the friends sheet. (What a restart or the
 // setting changes is the friend-news and menu tests' concern.)
 
@@ -23,6 +25,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSettings>
+#include <QThread>
 #include <gtest/gtest.h>
 
 using namespace std::chrono_literals;
@@ -79,6 +82,9 @@ public:
         env.insert("VARNO_NO_URL_HANDLER", "1");
         env.insert("VARNO_DEVELOPMENT", "1");
         env.insert("VARNO_STARTUP_REPORT", desktop.path("startup"));
+        // A dark application theme on a light tray that publishes no colours.
+        env.insert("QT_QPA_PLATFORMTHEME", "gtk3");
+        env.insert("GTK_THEME", "Adwaita:dark");
         return env;
     }
     // Started and answering: a `varno --toggle` before that would start a second app.
@@ -148,7 +154,7 @@ private:
     QProcess* app_ = nullptr;
 };
 
-void notificationsOnARealDaemon() {
+void onTrayerWithANotificationDaemon() {
     Run run;
     DesktopSession& desktop = run.desktop;
     ASSERT_TRUE(desktop.startX("1024x600")) << "Xvfb did not start";
@@ -157,7 +163,9 @@ void notificationsOnARealDaemon() {
                                 "[urgency_low]\ntimeout = 0\n[urgency_normal]\ntimeout = 0\n"
                                 "[urgency_critical]\ntimeout = 0\n"));
     desktop.start("dunst", {"-config", desktop.path("dunstrc")});
-    desktop.start("trayer", {"--edge", "top", "--align", "right", "--SetDockType", "true"});
+    desktop.start("trayer",
+                  {"--edge", "top", "--align", "right", "--widthtype", "request", "--height", "28",
+                   "--SetDockType", "true", "--transparent", "false", "--tint", "0xe8e8e8"});
     ASSERT_TRUE(waitUntil([&] { return desktop.run("dunstctl", {"is-paused"}).first == 0; }, 10s))
         << desktop.log("dunst").toStdString();
     ASSERT_TRUE(waitUntil([&] {
@@ -185,6 +193,62 @@ void notificationsOnARealDaemon() {
     const QString started = QDateTime::currentDateTimeUtc().toString(Qt::ISODate);
     ASSERT_TRUE(run.startApp());
     EXPECT_TRUE(test::readText(desktop.path("startup")).contains("tray=shown"));
+
+    // The icon: the dark pixels on trayer's light bar.
+    QImage shot;
+    QRect icon;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            shot = desktop.screenshot();
+            icon = QRect();
+            for (int y = 0; y < 28 && !shot.isNull(); ++y)
+                for (int x = 0; x < shot.width(); ++x)
+                    if (shot.pixelColor(x, y).lightnessF() < 0.3 &&
+                        shot.pixelColor(x, 27).lightnessF() > 0.7)
+                        icon |= QRect(x, y, 1, 1);
+            return !icon.isEmpty();
+        },
+        20s))
+        << "no icon in the tray";
+
+    // Before any click, `varno --toggle` (the pointer far away) hangs the panel from the
+    // icon too: trayer tells Qt where the icon is.
+    desktop.run("xdotool", {"mousemove", "100", "500"});
+    EXPECT_EQ(run.varno({"--toggle"}), 0);
+    std::optional<QRect> panel;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            panel = desktop.visibleWindow("^Varno leaderboard");
+            return panel.has_value();
+        },
+        10s))
+        << "no panel opened";
+    EXPECT_GE(panel->top(), icon.bottom());
+    EXPECT_LE(panel->top(), 28 + 8);
+    EXPECT_GE(panel->right(), icon.left()) << "the panel is not under the icon";
+    EXPECT_EQ(run.varno({"--toggle"}), 0);
+    ASSERT_TRUE(waitUntil([&] { return !run.panelShown(); }, 10s));
+
+    // A right click on the icon's top half: one menu, hanging from the icon's bottom.
+    desktop.click(QPoint(icon.center().x(), icon.top() + 2), 3);
+    const auto menus = [&] {
+        QList<QRect> found;
+        for (const QRect& window : desktop.visibleWindows({"--classname", "varno"}))
+            if (window.width() > 100 && window.height() > 40)
+                found.append(window);
+        return found;
+    };
+    ASSERT_TRUE(waitUntil([&] { return !menus().isEmpty(); }, 10s)) << "no menu opened";
+    QThread::msleep(300); // a second menu would show by now
+    ASSERT_EQ(menus().size(), 1) << "one menu, not Qt's own as well";
+    // Trayer's icon window reaches to the bar's bottom; the menu starts right below it,
+    // pulled inside the screen at the right.
+    EXPECT_GE(menus()[0].top(), icon.bottom());
+    EXPECT_LE(menus()[0].top(), 28);
+    EXPECT_EQ(menus()[0].right(), shot.width() - 1);
+    desktop.run("xdotool", {"key", "Escape"});
+    ASSERT_TRUE(waitUntil([&] { return menus().isEmpty(); }, 10s));
+
     ASSERT_TRUE(run.loadUntil([](const SeenFriendNews&) { return true; }))
         << desktop.log("varno").toStdString();
     // The app's own upload moves the user's total: the passes below are measured after it.
@@ -234,10 +298,11 @@ void notificationsOnARealDaemon() {
     EXPECT_TRUE(run.quitApp());
 }
 
-TEST(EndToEnd, NotificationsOnARealDaemonAppearOnceAndAClickOpensThePanel) {
-    test::runOnDesktop(notificationsOnARealDaemon,
-                       {"gnome-keyring-daemon", "Xvfb", "dunst", "dunstctl", "trayer", "xdotool"},
-                       true, 170s);
+TEST(EndToEnd, OnAnXEmbedTrayClicksMenuPanelAndNotificationsWork) {
+    test::runOnDesktop(
+        onTrayerWithANotificationDaemon,
+        {"gnome-keyring-daemon", "Xvfb", "dunst", "dunstctl", "trayer", "xdotool", "import"}, true,
+        170s);
 }
 
 } // namespace
