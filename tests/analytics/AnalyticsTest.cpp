@@ -4,6 +4,7 @@
 #include "analytics/client/TelemetrySDK.h"
 #include "support/AwaitTask.h"
 #include "support/RecordingTelemetry.h"
+#include "support/ScopedEnvironment.h"
 #include "support/ScriptedHttpServer.h"
 
 #include <QDir>
@@ -25,15 +26,8 @@ namespace {
 // Points the user's home and data folders at a temporary folder while it lives.
 struct TemporaryHome {
     QTemporaryDir dir;
-    const QByteArray home = qgetenv("HOME"), data = qgetenv("XDG_DATA_HOME");
-    TemporaryHome() {
-        qputenv("HOME", dir.path().toUtf8());
-        qputenv("XDG_DATA_HOME", dir.filePath("data").toUtf8());
-    }
-    ~TemporaryHome() {
-        qputenv("HOME", home);
-        data.isNull() ? qunsetenv("XDG_DATA_HOME") : qputenv("XDG_DATA_HOME", data);
-    }
+    const ScopedEnvironment home{"HOME", dir.path().toUtf8()};
+    const ScopedEnvironment data{"XDG_DATA_HOME", dir.filePath("data").toUtf8()};
 };
 
 const User ada{"u-ada", "Ada", "ada@example.com"};

@@ -2,6 +2,7 @@
 #include "auth/CallbackRouter.h"
 
 #include "support/Files.h"
+#include "support/ScopedEnvironment.h"
 
 #include <QDir>
 #include <QFile>
@@ -27,13 +28,12 @@ struct FakeXdgMime {
                             .toUtf8());
         QFile::setPermissions(dir.filePath(QStringLiteral("xdg-mime")),
                               QFile::ExeOwner | QFile::ReadOwner);
-        qputenv("PATH", (dir.path() + u':').toUtf8() + oldPath);
+        path.set((dir.path() + u':').toUtf8() + qgetenv("PATH"));
     }
-    ~FakeXdgMime() { qputenv("PATH", oldPath); }
 
     QTemporaryDir dir;
     QString state = dir.filePath(QStringLiteral("default"));
-    QByteArray oldPath = qgetenv("PATH");
+    const test::ScopedEnvironment path{"PATH"};
 };
 
 TEST(SchemeRegistration, BecomesTheHandlerOnlyWhenNobodyElseIs) {

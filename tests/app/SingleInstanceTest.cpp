@@ -4,6 +4,7 @@
 #include "model/Errors.h"
 
 #include "support/AwaitTask.h"
+#include "support/ScopedEnvironment.h"
 
 #include <QFile>
 #include <QLocalSocket>
@@ -132,12 +133,7 @@ TEST(SingleInstance, SecondProcessHandsItsRequestToTheFirst) {
 }
 
 TEST(SingleInstance, DefaultFolderIsTheRuntimeFolderOrOneUnderTheTemporaryFolder) {
-    struct Restore {
-        const char* name;
-        bool wasSet = qEnvironmentVariableIsSet(name);
-        QByteArray value = qgetenv(name);
-        ~Restore() { wasSet ? qputenv(name, value) : qunsetenv(name); }
-    } runtimeDir{"XDG_RUNTIME_DIR"}, tmpDir{"TMPDIR"};
+    const test::ScopedEnvironment runtimeDir("XDG_RUNTIME_DIR"), tmpDir("TMPDIR");
     QTemporaryDir dir;
     const QString runtime = dir.filePath("runtime"), temporary = dir.filePath("tmp");
     QDir().mkpath(runtime);
@@ -151,12 +147,12 @@ TEST(SingleInstance, DefaultFolderIsTheRuntimeFolderOrOneUnderTheTemporaryFolder
         {QString(), dir.filePath("gone"), "/tmp" + user}, // never a folder at the root
     };
     for (const auto& c : cases) {
-        qputenv("XDG_RUNTIME_DIR", c.runtime.toLocal8Bit());
-        qputenv("TMPDIR", c.temporary.toLocal8Bit());
+        runtimeDir.set(c.runtime.toLocal8Bit());
+        tmpDir.set(c.temporary.toLocal8Bit());
         EXPECT_EQ(SingleInstance::defaultDirectory().toStdString(), c.expected.toStdString());
     }
     ::chmod(QFile::encodeName(runtime).constData(), 0700);
-    qputenv("XDG_RUNTIME_DIR", runtime.toLocal8Bit());
+    runtimeDir.set(runtime.toLocal8Bit());
     EXPECT_EQ(SingleInstance::defaultDirectory().toStdString(), runtime.toStdString());
 }
 

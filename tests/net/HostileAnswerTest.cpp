@@ -4,12 +4,12 @@
 #include "store/HttpTransport.h"
 #include "support/AwaitTask.h"
 #include "support/RecordingProxy.h"
+#include "support/ScopedEnvironment.h"
 #include "support/ScriptedHttpServer.h"
 
 #include <QByteArray>
 
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <cstdlib>
 
@@ -95,20 +95,6 @@ ScriptedResponse cut(QByteArray bytes, std::chrono::milliseconds closeAfter) {
     });
 }
 
-QByteArray gzipped(const QByteArray& data) {
-    z_stream stream{};
-    deflateInit2(&stream, 9, Z_DEFLATED, 31, 9, Z_DEFAULT_STRATEGY);
-    QByteArray out(qsizetype(deflateBound(&stream, uLong(data.size()))), '\0');
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.constData()));
-    stream.avail_in = uInt(data.size());
-    stream.next_out = reinterpret_cast<Bytef*>(out.data());
-    stream.avail_out = uInt(out.size());
-    deflate(&stream, Z_FINISH);
-    out.resize(qsizetype(stream.total_out));
-    deflateEnd(&stream);
-    return out;
-}
-
 const QByteArray ok = "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n";
 const QByteArray chunked = ok + "Transfer-Encoding: chunked\r\n\r\n";
 
@@ -127,7 +113,7 @@ TEST(HostileAnswer, EveryBrokenOrOversizedAnswerFailsThroughEveryCaller) {
         QString error;
         bool boundsWriter = false; // the server's bytes are counted against the cap
     };
-    const QByteArray bomb = gzipped(QByteArray(20 * 1024 * 1024, '0'));
+    const QByteArray bomb = *gzipCompress(QByteArray(20 * 1024 * 1024, '0'));
     QList<Row> rows = {
         {"header line that never ends",
          raw(ok + "X-Long: ",
@@ -289,12 +275,8 @@ TEST(HostileAnswer, ProxiesFromTheEnvironmentAndCertificatesAreHonoured) {
     environment.resolve = {"varno.test:" + port + ":127.0.0.1",
                            "bypass.varno.test:" + port + ":127.0.0.1"};
     const QByteArray proxyUrl = "http://127.0.0.1:" + QByteArray::number(proxy.port());
-    qputenv("https_proxy", proxyUrl);
-    qputenv("no_proxy", "bypass.varno.test");
-    const auto restore = qScopeGuard([] {
-        qunsetenv("https_proxy");
-        qunsetenv("no_proxy");
-    });
+    const ScopedEnvironment httpsProxy("https_proxy", proxyUrl);
+    const ScopedEnvironment noProxy("no_proxy", "bypass.varno.test");
     for (const Caller& caller : callers()) {
         SCOPED_TRACE(caller.name);
         server.clearRequests();

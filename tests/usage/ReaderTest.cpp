@@ -8,6 +8,7 @@
 #include "support/AwaitTask.h"
 #include "support/EventLoopProbe.h"
 #include "support/Files.h"
+#include "support/ScopedEnvironment.h"
 
 #include <QDir>
 #include <QProcess>
@@ -279,7 +280,7 @@ TEST_F(Reader, CancellationStopsTheToolPromptlyAndDropsAFinishedReading) {
     EXPECT_TRUE(temporaryFiles().isEmpty());
 }
 
-TEST_F(Reader, PrintUsagePrintsTheUploadTheNextSyncWouldSend) {
+TEST_F(Reader, PrintUsagePrintsTheUploadTheNextSyncWouldSendOrTheFailure) {
     const auto varno = runVarno(VARNO_TOOL_FAKE_CODEXBAR);
     EXPECT_EQ(varno->readAllStandardError(), "");
     ASSERT_EQ(varno->exitCode(), 0);
@@ -295,9 +296,8 @@ TEST_F(Reader, PrintUsagePrintsTheUploadTheNextSyncWouldSend) {
     const auto rows = CodexBarReader::collect({}, options(VARNO_TOOL_FAKE_CODEXBAR, false)).daily;
     EXPECT_EQ(out, (UsageUpload{deviceId, collectedAt, rows}.toJson() + "\n"));
     EXPECT_TRUE(temporaryFiles().isEmpty());
-}
 
-TEST_F(Reader, PrintUsageFailureGoesToStandardErrorWithStatusOne) {
+    // A failed reading goes to standard error, with status 1.
     const auto failed = runVarno(writeFake("fail"));
     EXPECT_EQ(failed->exitCode(), 1);
     EXPECT_EQ(failed->readAllStandardOutput(), "");
@@ -343,16 +343,12 @@ TEST_F(Reader, PrintUsageTerminatedStopsTheToolAndLeavesNoFile) {
 // The process's zone as TZ names it at each reading, wherever UTC's day is; how the
 // window steps over a night the clocks skip is the decoding tests' concern.
 TEST_F(Reader, WindowEndsOnTodayInTheZoneThatTZNames) {
-    struct RestoreTZ {
-        const bool wasSet = qEnvironmentVariableIsSet("TZ");
-        const QByteArray value = qgetenv("TZ");
-        ~RestoreTZ() { wasSet ? qputenv("TZ", value) : qunsetenv("TZ"); }
-    } restore;
+    const ScopedEnvironment tz("TZ");
     const QString tool = writeTool("bin/tool", printValid);
     for (const auto& [zone, local] : {std::pair{"America/Santiago", QTime(23, 45)},
                                       {"Asia/Beirut", QTime(0, 30)},
                                       {"America/Havana", QTime(23, 59)}}) {
-        qputenv("TZ", zone);
+        tz.set(zone);
         const QDateTime now = QDateTime(QDate(2026, 3, 1), local, QTimeZone(zone)).toUTC();
         SCOPED_TRACE(zone);
         ASSERT_NE(now.date(), QDate(2026, 3, 1));
