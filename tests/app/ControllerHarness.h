@@ -185,7 +185,7 @@ public:
     std::optional<QRect> bar;                     // the desktop bar under every click
     bool realClipboard = false, realQuit = false; // else fakes that always work
     std::atomic<bool> withReferralCode{true};
-    QByteArray referralCode = "ADA42"; // as JSON text; set before launch
+    QString referralCode = QStringLiteral("ADA42"); // set before launch
     std::function<void()> panelSignIn, panelCancel;
     std::shared_ptr<LoginItem> loginItem;
     bool realView = false;          // the real panel content instead of a label
@@ -215,19 +215,14 @@ private:
                 200,
                 R"({"token":"tok-2","user":{"id":"u-alice","name":"Alice","email":"a@x.io"}})");
         if (path == "/api/dashboard") {
-            QByteArrayList requests;
             std::lock_guard lock(dashboardMutex);
+            Dashboard board{saved().user,
+                            {LeaderboardEntry{"u-alice", "Alice", true, 10, 5, 15}},
+                            {},
+                            withReferralCode ? std::optional(referralCode) : std::nullopt};
             for (const QString& name : asking)
-                requests << R"({"id":"q-)" + name.toUtf8() + R"(","name":")" + name.toUtf8() +
-                                R"(","incoming":true,"accepted":false})";
-            return ScriptedResponse::reply(
-                200,
-                R"({"user":{"id":"u-alice","name":"Alice","email":"a@x.io"},"leaderboard":[)"
-                R"({"id":"u-alice","name":"Alice","isMe":true,"codex":10,"claude":5,"total":15}],)"
-                R"("requests":[)" +
-                    requests.join(',') + "]" +
-                    (withReferralCode ? R"(,"referralCode":")" + referralCode + R"("})"
-                                      : QByteArray("}")));
+                board.requests.append(FriendRequest{"q-" + name, name, true, false});
+            return ScriptedResponse::reply(200, board.toJson());
         }
         if (path == "/api/usage" || path == "/api/auth/logout")
             return ScriptedResponse::reply(200, R"({"ok":true})");

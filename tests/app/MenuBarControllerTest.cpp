@@ -5,12 +5,13 @@
 #include "ui/Alert.h"
 #include "ui/SignInLinkWindow.h"
 
+#include "support/Files.h"
+
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
 #include <QCursor>
 #include <QDir>
-#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -375,9 +376,7 @@ TEST(MenuBarController, StartAtLoginShowsAndSetsTheAutostartEntry) {
 
     // It cannot be written: an alert says why, and the item stays off.
     QDir(folder).removeRecursively();
-    QFile blocker(folder);
-    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
+    ASSERT_TRUE(test::writeFile(folder, "")); // a file where the folder should be
     item()->trigger();
     ASSERT_TRUE(waitUntil([&] { return alerts.size() == 1; }));
     EXPECT_EQ(alerts[0]->text(), "Could not turn on Start at Login");
@@ -393,12 +392,10 @@ TEST(MenuBarController, MenuSymbolsAreOneSetWhateverTheIconTheme) {
     const QStringList searchPaths = QIcon::themeSearchPaths();
     QTemporaryDir themes;
     const QString partial = themes.filePath("partial");
+    ASSERT_TRUE(test::writeFile(partial + "/index.theme",
+                                "[Icon Theme]\nName=partial\nDirectories=16x16/actions\n\n"
+                                "[16x16/actions]\nSize=16\nType=Fixed\n"));
     QDir().mkpath(partial + "/16x16/actions");
-    QFile index(partial + "/index.theme");
-    ASSERT_TRUE(index.open(QIODevice::WriteOnly));
-    index.write("[Icon Theme]\nName=partial\nDirectories=16x16/actions\n\n"
-                "[16x16/actions]\nSize=16\nType=Fixed\n");
-    index.close();
     QImage red(16, 16, QImage::Format_ARGB32);
     red.fill(Qt::red);
     ASSERT_TRUE(red.save(partial + "/16x16/actions/application-exit.png"));
@@ -440,9 +437,7 @@ TEST(MenuBarController, WithoutATraySaysSoOnceAndStillOpensThePanel) {
     MenuBarController& controller = h.launch();
     ASSERT_TRUE(waitUntil([&] { return h.noTrayNotices > 0; }));
     // Several rechecks later, still once.
-    QEventLoop loop;
-    QTimer::singleShot(50, &loop, &QEventLoop::quit);
-    loop.exec();
+    waitUntil([] { return false; }, 50ms);
     EXPECT_EQ(h.noTrayNotices, 1);
     EXPECT_EQ(controller.statusItem(), nullptr);
     controller.togglePanel();
