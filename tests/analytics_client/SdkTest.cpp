@@ -186,9 +186,7 @@ TEST(TelemetrySdk, OptOutStopsCaptureAndIdentifyAndTheStoredChoiceWins) {
 
 TEST(TelemetrySdk, KeepsStateInMemoryWhenTheFolderCannotBeCreated) {
     SdkHarness h;
-    QFile blocker(h.dir.filePath("blocker")); // a file where a parent folder should be
-    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
-    blocker.close();
+    ASSERT_TRUE(writeFile(h.dir.filePath("blocker"), "")); // a file where a folder should be
     TelemetryConfig config = h.config();
     config.storageFolder = h.dir.filePath("blocker/app");
     h.sdk->setup(config);
@@ -384,9 +382,8 @@ TEST(Capture, DeviceInfoComesFromThisMachine) {
     EXPECT_FALSE(device.osVersion.isEmpty());
 #if defined(Q_OS_LINUX)
     EXPECT_EQ(device.osName, "Linux");
-    QFile product("/sys/class/dmi/id/product_name"); // absent in containers
     const QString model =
-        product.open(QIODevice::ReadOnly) ? QString::fromUtf8(product.readAll()).trimmed() : "";
+        readText("/sys/class/dmi/id/product_name").trimmed(); // absent in containers
     EXPECT_TRUE(device.model == model || device.model.isEmpty()) << "or a firmware placeholder";
 #endif
 }

@@ -187,11 +187,8 @@ struct SdkHarness {
     QList<QJsonObject> queued() const {
         QList<QJsonObject> events;
         const QDir folder(QDir(appFolder()).filePath(QStringLiteral("telemetry.queueFolder.uuid")));
-        for (const QString& name : folder.entryList(QDir::Files, QDir::Name)) {
-            QFile file(folder.filePath(name));
-            if (file.open(QIODevice::ReadOnly))
-                events.append(QJsonDocument::fromJson(file.readAll()).object());
-        }
+        for (const QString& name : folder.entryList(QDir::Files, QDir::Name))
+            events.append(QJsonDocument::fromJson(readFile(folder.filePath(name))).object());
         return events;
     }
     QStringList queuedNames() const {
@@ -202,10 +199,10 @@ struct SdkHarness {
     }
     // The value stored in a state file, or undefined when there is none.
     QJsonValue state(const QString& name) const {
-        QFile file(QDir(appFolder()).filePath(QStringLiteral("telemetry.") + name));
-        if (!file.open(QIODevice::ReadOnly))
+        const QString path = QDir(appFolder()).filePath(QStringLiteral("telemetry.") + name);
+        if (!QFile::exists(path))
             return QJsonValue(QJsonValue::Undefined);
-        const QJsonDocument document = QJsonDocument::fromJson(file.readAll());
+        const QJsonDocument document = QJsonDocument::fromJson(readFile(path));
         EXPECT_TRUE(document.isObject()) << name.toStdString() << " is not a JSON document";
         return document.object().value(QStringLiteral("value"));
     }

@@ -60,10 +60,7 @@ TEST(SessionFile, KeepsTheSessionPrivateAndReplacesItWhole) {
     // Not a session: read as none and left as it is, like a bad keychain item.
     for (const QByteArray& data :
          {QByteArray("not json"), QByteArray(SessionFile::maxSize + 1, ' ')}) {
-        QFile raw(path);
-        ASSERT_TRUE(raw.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        raw.write(data);
-        raw.close();
+        ASSERT_TRUE(test::writeFile(path, data));
         EXPECT_EQ(file.readNow(), std::nullopt);
         EXPECT_TRUE(file.exists());
     }

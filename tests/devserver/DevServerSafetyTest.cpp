@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "DevServerApi.h"
+#include "support/Files.h"
 
 #include <QDir>
 #include <QFile>
@@ -132,12 +133,9 @@ TEST(DevServerSafety, StoresOnlyHashesOfSessionTokensInAPrivateFile) {
     ASSERT_TRUE(files.contains("varno.db"));
     for (const QString& name : files) {
         SCOPED_TRACE(name.toStdString());
-        struct stat info {};
-        ASSERT_EQ(::stat(dir.filePath(name).toUtf8().constData(), &info), 0);
-        EXPECT_EQ(info.st_mode & 0777, 0600);
-        QFile file(dir.filePath(name));
-        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-        const QByteArray bytes = file.readAll();
+        EXPECT_EQ(modeOf(dir.filePath(name)), 0600);
+        const QByteArray bytes = readFile(dir.filePath(name));
+        ASSERT_FALSE(bytes.isEmpty());
         EXPECT_FALSE(bytes.contains(token.toLatin1()));
         EXPECT_FALSE(bytes.contains(QByteArray::fromStdString(oldToken)));
     }

@@ -228,16 +228,11 @@ TEST(FriendNews, LoadsAnnounceOnceAndARestartOrSignOutRepeatsNothing) {
     QList<LeaderboardEntry> many;
     for (int i = FriendNewsWatcher::inlineRows; i > 0; --i)
         many << LeaderboardEntry{"f" + QString::number(i), "F", false, 0, 0, 1, "t"};
-    const auto settle = [&] {
-        QDeadlineTimer deadline(10'000);
-        while (watcher->isDeciding() && !deadline.hasExpired())
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-        ASSERT_FALSE(watcher->isDeciding());
-    };
+    const auto decided = [&] { return !watcher->isDeciding(); };
     load(board(QList<LeaderboardEntry>{me, bob(10)} + many));
-    settle();
+    ASSERT_TRUE(waitUntil(decided));
     load(board(QList<LeaderboardEntry>{bob(5000), me} + many));
-    settle();
+    ASSERT_TRUE(waitUntil(decided));
     EXPECT_EQ(shown, QStringList{"Bob passed you | 5K tokens vs your 1K"});
     const QStringList below =
         SeenFriendNews::fromVariant(settings::readFriendNewsByAccount(*h.settings).value(key))

@@ -41,13 +41,11 @@ inline QByteArray dashboardJson(const QStringList& friendIds = {},
     return dashboard(friendIds, std::move(referralCode)).toJson();
 }
 
-// "METHOD path" of each request. Qt sends a request again on a fresh connection
-// after a non-HTTP answer; such a retry counts once.
+// "METHOD path" of each request, oldest first.
 inline QStringList sent(const ScriptedHttpServer& server, bool withQuery = true) {
     QStringList out;
     for (const RecordedRequest& r : server.requests())
         out << QString::fromUtf8(r.method + ' ' + (withQuery ? r.path : r.pathWithoutQuery()));
-    out.removeDuplicates();
     return out;
 }
 

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
+#include "support/Files.h"
+
 #include <QDBusConnection>
-#include <QFile>
 #include <QProcess>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -14,20 +15,19 @@ namespace varno::test {
 class PrivateBus {
 public:
     PrivateBus() {
-        QFile config(dir_.filePath(QStringLiteral("bus.conf")));
-        if (!config.open(QIODevice::WriteOnly))
+        const QString config = dir_.filePath(QStringLiteral("bus.conf"));
+        if (!writeFile(config,
+                       QStringLiteral("<busconfig><type>session</type>"
+                                      "<listen>unix:dir=%1</listen><auth>EXTERNAL</auth>"
+                                      "<policy context=\"default\">"
+                                      "<allow send_destination=\"*\" eavesdrop=\"true\"/>"
+                                      "<allow receive_sender=\"*\"/><allow eavesdrop=\"true\"/>"
+                                      "<allow own=\"*\"/></policy></busconfig>")
+                           .arg(dir_.path())
+                           .toUtf8()))
             return;
-        config.write(QStringLiteral("<busconfig><type>session</type>"
-                                    "<listen>unix:dir=%1</listen><auth>EXTERNAL</auth>"
-                                    "<policy context=\"default\">"
-                                    "<allow send_destination=\"*\" eavesdrop=\"true\"/>"
-                                    "<allow receive_sender=\"*\"/><allow eavesdrop=\"true\"/>"
-                                    "<allow own=\"*\"/></policy></busconfig>")
-                         .arg(dir_.path())
-                         .toUtf8());
-        config.close();
         daemon_.start(QStringLiteral("dbus-daemon"),
-                      {"--config-file=" + config.fileName(), "--nofork", "--print-address=1"});
+                      {"--config-file=" + config, "--nofork", "--print-address=1"});
         if (daemon_.waitForReadyRead(10000))
             address_ = QString::fromUtf8(daemon_.readLine()).trimmed();
     }

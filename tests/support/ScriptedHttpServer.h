@@ -83,11 +83,6 @@ struct ScriptedResponse {
 //
 // Answers are chosen per request: the next queued response if any, otherwise the
 // handler if one is set, otherwise the default response (initially 404 with "{}").
-//
-// Qt's network stack sends a request again on a fresh connection when the first
-// attempt ends without an HTTP answer (close, garbage). Each attempt is a request
-// here and takes its own scripted response, so for those faults set them as the
-// default (or through the handler) rather than queueing a single one.
 class ScriptedHttpServer {
 public:
     enum class Scheme { http, https };
