@@ -223,9 +223,10 @@ TEST_F(VarnoViewTest, TheTotalsToolTipIsReadableInLightAndDarkPalettes) {
             if (w->isVisible() && w->inherits("QTipLabel"))
                 tip = w;
         ASSERT_NE(tip, nullptr);
-        const QImage image = tip->grab().toImage();
-        // The colour that stands out most from the background is the text's.
-        const QColor background = image.pixelColor(image.width() / 2, 2);
+        // Inside the border and its rounded corners, so that only the text can stand
+        // out from the fill; the left padding is fill alone.
+        const QImage image = tip->grab().toImage().copy(tip->rect().adjusted(4, 4, -4, -4));
+        const QColor background = image.pixelColor(0, image.height() / 2);
         double contrast = 1;
         for (int y = 0; y < image.height(); ++y)
             for (int x = 0; x < image.width(); ++x)
