@@ -190,7 +190,7 @@ TEST(HostileAnswer, EachCallerAppliesItsOwnConfiguration) {
     ScriptedHttpServer server;
     ScriptedHttpServer elsewhere;
     const QByteArray big(1536 * 1024, ' ');
-    QByteArray cookies;
+    QByteArray cookies = "Set-Cookie: small=1\r\n";
     for (int i = 0; i < 25; ++i)
         cookies += "Set-Cookie: c" + QByteArray::number(i) + "=" + QByteArray(4000, 'v') + "\r\n";
     struct Expect {
@@ -209,8 +209,10 @@ TEST(HostileAnswer, EachCallerAppliesItsOwnConfiguration) {
             return ScriptedResponse::reply(307).withHeader("Location", away);
         if (path == "/big")
             return ScriptedResponse::reply(200, big, "application/octet-stream");
-        if (path == "/cookies")
-            return cut(ok + cookies + "Content-Length: 2\r\n\r\n{}", 0ms);
+        if (path == "/cookies") // and on, within the origin
+            return cut("HTTP/1.1 307 Temporary Redirect\r\nLocation: /after\r\n" + cookies +
+                           "Content-Length: 2\r\n\r\n{}",
+                       0ms);
         return ScriptedResponse::reply(200, "{}");
     });
     for (qsizetype i = 0; i < callers().size(); ++i) {
@@ -227,9 +229,8 @@ TEST(HostileAnswer, EachCallerAppliesItsOwnConfiguration) {
         EXPECT_EQ(large.bodyBytes, expected[i].large.bodyBytes);
 
         EXPECT_EQ(caller.send(server.url("/cookies"), {}).error, QString());
-        EXPECT_EQ(caller.send(server.url("/after"), {}).error, QString());
-        ASSERT_FALSE(server.requests().isEmpty());
-        EXPECT_EQ(server.requests().last().header("Cookie"), QByteArray());
+        for (const RecordedRequest& request : server.requests())
+            EXPECT_TRUE(request.header("Cookie").isNull()) << request.path.toStdString();
 
         QUrl refused = server.url("/x");
         {

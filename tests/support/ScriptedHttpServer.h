@@ -25,7 +25,7 @@ struct RecordedRequest {
     // it), so a recorded gzip header plus a readable body proves the upload was valid gzip.
     QByteArray body;
 
-    // First value of the header, compared case-insensitively; empty when absent.
+    // First value of the header, compared case-insensitively; null when absent.
     QByteArray header(const QByteArray& name) const;
     // The path without its query.
     QByteArray pathWithoutQuery() const;
