@@ -86,10 +86,10 @@ protected:
         o.homeDirectory = path("home");
         o.temporaryDirectory = path("tmp");
         o.installLocations = {};
-        if (fixedClock)
+        if (fixedClock) {
             o.clock = [] { return QDateTime(QDate(2026, 3, 1), QTime(12, 0), QTimeZone::utc()); };
-        if (fixedClock)
             o.timeZone = [] { return QTimeZone::utc(); };
+        }
         return o;
     }
 
