@@ -2,6 +2,7 @@
 #pragma once
 
 #include "async/CancellationError.h"
+#include "async/WorkerPriority.h"
 
 #include <QCoroFuture>
 #include <QCoroTask>
@@ -29,7 +30,7 @@ template <typename R> struct Outcome {
 template <> struct Outcome<void> { std::exception_ptr error; };
 } // namespace detail
 
-// Runs work(token) on a background thread and resumes the caller on its own thread
+// Runs work(token) on a background thread, below the interface, and resumes the caller on its own thread
 // with the result, or rethrows exactly what the work threw (types preserved). A stop
 // request on callerToken is forwarded to the work's token; the caller keeps waiting
 // until the work has returned, so nothing it uses can outlive the call.
@@ -43,6 +44,7 @@ auto runInBackground(F work, std::stop_token callerToken = {})
     std::stop_callback forward(callerToken, [source] { source->request_stop(); });
     QFuture<detail::Outcome<R>> future = QtConcurrent::run(
         &blockingPool(), [work = std::move(work), token = source->get_token()]() mutable {
+            runBelowTheInterface();
             detail::Outcome<R> out;
             try {
                 if constexpr (std::is_void_v<R>)

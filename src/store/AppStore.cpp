@@ -4,6 +4,7 @@
 #include "async/CancellationError.h"
 #include "async/Job.h"
 #include "async/Memory.h"
+#include "async/WorkerPriority.h"
 #include "auth/GitHubLogin.h"
 #include "auth/SessionKeychain.h"
 #include "auth/SignInCancelled.h"
@@ -127,6 +128,7 @@ void AppStore::setDashboard(std::optional<Dashboard> dashboard) {
     if (previous && previous->leaderboard.size() + previous->requests.size() > 1000) {
         auto held = std::make_shared<std::optional<Dashboard>>(std::move(previous));
         QThreadPool::globalInstance()->start([held = std::move(held)] {
+            runBelowTheInterface();
             held->reset();
             memory::releaseFreePages();
         });

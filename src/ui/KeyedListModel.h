@@ -2,6 +2,7 @@
 #pragma once
 
 #include "async/Memory.h"
+#include "async/WorkerPriority.h"
 #include "model/KeyIndex.h"
 #include "ui/ListDiff.h"
 
@@ -81,6 +82,7 @@ protected:
             return;
         auto held = std::make_shared<std::decay_t<T>>(std::forward<T>(value));
         QThreadPool::globalInstance()->start([held = std::move(held)]() mutable {
+            runBelowTheInterface();
             held.reset();
             memory::releaseFreePages();
         });

@@ -216,10 +216,11 @@ private:
                 R"({"token":"tok-2","user":{"id":"u-alice","name":"Alice","email":"a@x.io"}})");
         if (path == "/api/dashboard") {
             std::lock_guard lock(dashboardMutex);
-            Dashboard board{saved().user,
-                            {LeaderboardEntry{"u-alice", "Alice", true, 10, 5, 15}},
-                            {},
-                            withReferralCode ? std::optional(referralCode) : std::nullopt};
+            Dashboard board{
+                saved().user,
+                {LeaderboardEntry{"u-alice", "Alice", true, 10, 5, 15, std::nullopt, std::nullopt}},
+                {},
+                withReferralCode ? std::optional(referralCode) : std::nullopt};
             for (const QString& name : asking)
                 board.requests.append(FriendRequest{"q-" + name, name, true, false});
             return ScriptedResponse::reply(200, board.toJson());

@@ -14,6 +14,9 @@
 #include <chrono>
 #include <thread>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 using namespace std::chrono_literals;
 using varno::CancellationError;
 using varno::Job;
@@ -28,14 +31,16 @@ struct CustomError : std::runtime_error {
 
 } // namespace
 
-TEST(Background, ReturnsValueAndResumesOnCallerThreadWhileLoopTurns) {
+TEST(Background, RunsBelowTheInterfaceAndResumesOnTheCallerThreadWhileTheLoopTurns) {
     varno::test::EventLoopProbe probe(5);
     QThread* mainThread = QThread::currentThread();
     QThread* workerThread = nullptr;
     QThread* resumedOn = nullptr;
+    int workerNice = 0;
     auto task = [&]() -> QCoro::Task<int> {
         int v = co_await varno::runInBackground([&](std::stop_token) {
             workerThread = QThread::currentThread();
+            workerNice = ::getpriority(PRIO_PROCESS, id_t(::gettid()));
             std::this_thread::sleep_for(200ms);
             return 42;
         });
@@ -45,13 +50,18 @@ TEST(Background, ReturnsValueAndResumesOnCallerThreadWhileLoopTurns) {
     EXPECT_EQ(awaitTask(task()), 42);
     EXPECT_NE(workerThread, mainThread);
     EXPECT_EQ(resumedOn, mainThread);
+#ifdef Q_OS_LINUX
+    const int mainNice = ::getpriority(PRIO_PROCESS, id_t(::gettid()));
+    EXPECT_TRUE(workerNice > mainNice || mainNice == 19) << workerNice << " vs " << mainNice;
+#endif
     // 200 ms of blocking work at a 5 ms tick: a blocked loop would show almost none.
     EXPECT_GT(probe.ticks(), 10);
 }
 
 TEST(Background, RethrowsTheOriginalExceptionType) {
     auto throwsCustom = []() -> QCoro::Task<void> {
-        co_await varno::runInBackground([](std::stop_token) { throw CustomError("disk is on fire"); });
+        co_await varno::runInBackground(
+            [](std::stop_token) { throw CustomError("disk is on fire"); });
     };
     try {
         awaitTask(throwsCustom());
@@ -93,9 +103,8 @@ TEST(Background, AlreadyCancelledCallerStartsNothing) {
 }
 
 TEST(Sleep, WakesAtOnceOnCancellation) {
-    auto job = Job::start([](std::stop_token token) -> QCoro::Task<void> {
-        co_await varno::sleepFor(60s, token);
-    });
+    auto job = Job::start(
+        [](std::stop_token token) -> QCoro::Task<void> { co_await varno::sleepFor(60s, token); });
     auto started = std::chrono::steady_clock::now();
     QTimer::singleShot(20, [job] { job->cancel(); });
     awaitTask(job->wait(), 2s);
@@ -104,9 +113,8 @@ TEST(Sleep, WakesAtOnceOnCancellation) {
 }
 
 TEST(Sleep, CancellationFromAnotherThreadIsDeliveredOnTheLoop) {
-    auto job = Job::start([](std::stop_token token) -> QCoro::Task<void> {
-        co_await varno::sleepFor(60s, token);
-    });
+    auto job = Job::start(
+        [](std::stop_token token) -> QCoro::Task<void> { co_await varno::sleepFor(60s, token); });
     std::thread canceller([job] {
         std::this_thread::sleep_for(20ms);
         job->cancel();
