@@ -2,6 +2,7 @@
 #pragma once
 
 #include "async/CancellationError.h"
+#include "async/Memory.h"
 #include "async/WorkerPriority.h"
 
 #include <QCoroFuture>
@@ -30,8 +31,9 @@ template <typename R> struct Outcome {
 template <> struct Outcome<void> { std::exception_ptr error; };
 } // namespace detail
 
-// Runs work(token) on a background thread, below the interface, and resumes the caller on its own thread
-// with the result, or rethrows exactly what the work threw (types preserved). A stop
+// Runs work(token) on a background thread, below the interface, and resumes the
+// caller on its own thread with the result, or rethrows exactly what the work threw
+// (types preserved). A stop
 // request on callerToken is forwarded to the work's token; the caller keeps waiting
 // until the work has returned, so nothing it uses can outlive the call.
 template <typename F>
@@ -61,6 +63,17 @@ auto runInBackground(F work, std::stop_token callerToken = {})
         std::rethrow_exception(out.error);
     if constexpr (!std::is_void_v<R>)
         co_return std::move(*out.value);
+}
+
+// Lets go of something large on a worker thread, below the interface, and gives its
+// pages back: freeing a list of many thousands of rows takes tens of milliseconds.
+template <typename T> void freeInBackground(T&& value) {
+    auto held = std::make_shared<std::decay_t<T>>(std::forward<T>(value));
+    QThreadPool::globalInstance()->start([held = std::move(held)]() mutable {
+        runBelowTheInterface();
+        held.reset();
+        memory::releaseFreePages();
+    });
 }
 
 } // namespace varno

@@ -1,10 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "store/AppStore.h"
 
+#include "async/Background.h"
 #include "async/CancellationError.h"
 #include "async/Job.h"
-#include "async/Memory.h"
-#include "async/WorkerPriority.h"
 #include "auth/GitHubLogin.h"
 #include "auth/SessionKeychain.h"
 #include "auth/SignInCancelled.h"
@@ -20,7 +19,6 @@
 
 #include <QPointer>
 #include <QSet>
-#include <QThreadPool>
 
 #include <stdexcept>
 
@@ -125,14 +123,8 @@ void AppStore::setDashboard(std::optional<Dashboard> dashboard) {
     // Freeing a dashboard of many thousands of rows takes tens of milliseconds: the
     // last reference to a large one goes on a worker thread (the rows are shared, so
     // handing it over is cheap).
-    if (previous && previous->leaderboard.size() + previous->requests.size() > 1000) {
-        auto held = std::make_shared<std::optional<Dashboard>>(std::move(previous));
-        QThreadPool::globalInstance()->start([held = std::move(held)] {
-            runBelowTheInterface();
-            held->reset();
-            memory::releaseFreePages();
-        });
-    }
+    if (previous && previous->leaderboard.size() + previous->requests.size() > 1000)
+        freeInBackground(std::move(*previous));
 }
 
 void AppStore::setBusy(bool busy) {

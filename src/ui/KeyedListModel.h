@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: MIT
 #pragma once
 
-#include "async/Memory.h"
-#include "async/WorkerPriority.h"
+#include "async/Background.h"
 #include "model/KeyIndex.h"
 #include "ui/ListDiff.h"
 
@@ -10,7 +9,6 @@
 #include <QCoroTask>
 #include <QPointer>
 #include <QStringList>
-#include <QThreadPool>
 
 #include <memory>
 #include <stop_token>
@@ -75,17 +73,10 @@ protected:
     virtual void insertPendingRows(int first, int count) = 0;
     virtual void takePending() = 0;
 
-    // Lets go of something large on a worker thread: freeing a list of many thousands
-    // of rows takes the main thread tens of milliseconds.
+    // A long list is let go of on a worker; a short one here.
     template <typename T> static void releaseInBackground(T&& value) {
-        if (value.size() < 1000)
-            return;
-        auto held = std::make_shared<std::decay_t<T>>(std::forward<T>(value));
-        QThreadPool::globalInstance()->start([held = std::move(held)]() mutable {
-            runBelowTheInterface();
-            held.reset();
-            memory::releaseFreePages();
-        });
+        if (value.size() >= 1000)
+            freeInBackground(std::forward<T>(value));
     }
 
 private:
