@@ -16,7 +16,9 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -27,14 +29,21 @@ namespace {
 
 const std::string today = "/api/dashboard?date=2026-03-01";
 
-// A connection that sends the start of a request and then nothing more.
+// A connection that sends the start of a request and then nothing more. It must get in
+// at once: a server whose accept queue is full drops the connection attempt, and the
+// kernel tries again only a second later.
 int halfSentRequest(int port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(port));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+    const timeval halfASecond{0, 500'000};
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &halfASecond, sizeof halfASecond);
+    const bool connected =
+        fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    EXPECT_TRUE(connected) << "connecting: " << std::strerror(errno);
+    if (connected) {
         const char start[] = "GET /api/dashboard HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Slow: ";
         EXPECT_EQ(::send(fd, start, sizeof start - 1, MSG_NOSIGNAL), ssize_t(sizeof start - 1));
     }

@@ -131,6 +131,12 @@ private:
 
 } // namespace
 
+void DeadlineServer::widenBacklog() {
+    // Listening again on a listening socket only changes its backlog.
+    if (svr_sock_ != INVALID_SOCKET)
+        ::listen(svr_sock_, SOMAXCONN);
+}
+
 bool DeadlineServer::awaitNextRequest(socket_t sock) const {
     // In short steps, so that stopping the server ends idle connections soon.
     const auto until = Clock::now() + duration(keep_alive_timeout_sec_, 0);

@@ -16,6 +16,10 @@ public:
     explicit DeadlineServer(std::chrono::milliseconds requestDeadline)
         : requestDeadline_(requestDeadline) {}
 
+    // Lets a burst of clients queue once bound. The library listens with a backlog of
+    // five, and clients past it wait out SYN retries (1, 3, 7 s) before anyone reads them.
+    void widenBacklog();
+
 private:
     // Serves one connection: its keep-alive requests, each under the deadline.
     bool process_and_close_socket(socket_t sock) override;

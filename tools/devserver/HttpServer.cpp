@@ -114,6 +114,7 @@ int HttpServer::bind(const std::string& host, int port) {
         bound = port;
     if (bound <= 0)
         return -1;
+    server_.widenBacklog();
     const QString hostText = QString::fromStdString(host);
     origin_ = QStringLiteral("http://%1:%2")
                   .arg(hostText.contains(u':') ? u'[' + hostText + u']' : hostText)
