@@ -149,6 +149,8 @@ TEST(HostileAnswer, EveryBrokenOrOversizedAnswerFailsThroughEveryCaller) {
         {"corrupt gzip",
          raw(ok + "Content-Encoding: gzip\r\nContent-Length: 12\r\n\r\nnot gzip at"),
          "The server's answer could not be read."},
+        {"a length over the cap announced, then a short body",
+         raw(ok + "Content-Length: 4294967296\r\n\r\n{}"), "{cap}"},
     };
     for (const auto closeAfter : {0ms, 200ms, 1000ms}) {
         const std::string when =
