@@ -33,9 +33,9 @@ template <> struct Outcome<void> { std::exception_ptr error; };
 
 // Runs work(token) on a background thread, below the interface, and resumes the
 // caller on its own thread with the result, or rethrows exactly what the work threw
-// (types preserved). A stop
-// request on callerToken is forwarded to the work's token; the caller keeps waiting
-// until the work has returned, so nothing it uses can outlive the call.
+// (types preserved). A stop request on callerToken is forwarded to the work's token;
+// the caller keeps waiting until the work has returned, so nothing it uses can
+// outlive the call.
 template <typename F>
 auto runInBackground(F work, std::stop_token callerToken = {})
     -> QCoro::Task<std::invoke_result_t<F&, std::stop_token>> {
